@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Exceptions.h"
+
 namespace qv {
 
 enum class TSeekOrigin { Beginning, Current, End };

@@ -65,6 +65,7 @@ struct TFolderSearch::TState {
     }
 };
 
+TFolderSearch::TFolderSearch() = default;
 TFolderSearch::~TFolderSearch() { FindClose(); }
 
 bool TFolderSearch::FindFirst(const std::string& Path, int32_t Attr, TSearchRec& Rec) {

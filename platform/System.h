@@ -46,7 +46,7 @@ struct TSearchRec {
 /// Attr includes their bit. Backslashes in Path are taken as separators.
 class TFolderSearch {
 public:
-    TFolderSearch() = default;
+    TFolderSearch();
     ~TFolderSearch();
     TFolderSearch(const TFolderSearch&) = delete;
     TFolderSearch& operator=(const TFolderSearch&) = delete;

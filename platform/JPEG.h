@@ -4,6 +4,9 @@
 // 24 bits. Library warnings never end a load; damaged data raises
 // EInvalidGraphic.
 
+#include <cstdint>
+#include <vector>
+
 #include "platform/Graphics.h"
 
 namespace qv {
@@ -24,6 +27,8 @@ public:
     const TBitmap& Bitmap() const { return FBitmap; }
 
 private:
+    void Decode(const std::vector<uint8_t>& Data);
+
     TBitmap FBitmap;
 };
 

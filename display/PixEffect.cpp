@@ -1,0 +1,273 @@
+#include "display/PixEffect.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+#include <immintrin.h>
+
+#include "display/PixSimd.h"
+#include "platform/Exceptions.h"
+#include "platform/System.h"
+
+namespace qv {
+
+namespace {
+
+// A pixel split into its channels, colours indexed blue, green, red.
+struct TChannels {
+    int32_t C[3];
+    int32_t A;
+};
+
+inline TChannels Split(TPixel32 P) {
+    return TChannels{{static_cast<int32_t>(P & 0xFF), static_cast<int32_t>(P >> 8 & 0xFF),
+                      static_cast<int32_t>(P >> 16 & 0xFF)},
+                     static_cast<int32_t>(P >> 24)};
+}
+
+inline TPixel32 Join(const int32_t (&C)[3], int32_t A) {
+    return static_cast<TPixel32>(A) << 24 | static_cast<TPixel32>(C[2]) << 16 | static_cast<TPixel32>(C[1]) << 8 |
+           static_cast<TPixel32>(C[0]);
+}
+
+// 0..255 onto 0..256, so that 255 means "all" in a >> 8 product.
+inline int32_t Widen(int32_t Alpha) { return Alpha < 128 ? Alpha : Alpha + 1; }
+
+// Result alpha of modes 1, 2 and 4 to 8 over a translucent base.
+inline int32_t UnionAlpha(int32_t Da, int32_t Sa) { return Da + Sa - Sa * Da / 255; }
+
+// Lightness weights shared by the colour and luminosity modes.
+inline int32_t Lum(const TChannels& P) { return 77 * P.C[2] + 150 * P.C[1] + 29 * P.C[0]; }
+
+inline int32_t Clamp255(int32_t V) { return std::clamp(V, 0, 255); }
+
+// Runs a mode's colour rule per channel with the shared transparent-blend and
+// opaque-base cases first; Translucent gets the union alpha's N = 255 x Ra.
+template <typename TOpaque, typename TTranslucent>
+inline TPixel32 Compose(TPixel32 D, TPixel32 S, TOpaque Opaque, TTranslucent Translucent) {
+    if (S < 0x01000000u) return D;
+    const TChannels Dc = Split(D), Sc = Split(S);
+    int32_t R[3];
+    if (Dc.A == 255) {
+        for (int I = 0; I < 3; ++I) R[I] = Opaque(Dc.C[I], Sc.C[I], Sc.A);
+        return Join(R, 255);
+    }
+    const int32_t Ra = UnionAlpha(Dc.A, Sc.A);
+    const int32_t N = 255 * Ra;
+    for (int I = 0; I < 3; ++I) R[I] = Translucent(Dc.C[I], Sc.C[I], Dc.A, Sc.A, N);
+    return Join(R, Ra);
+}
+
+TPixel32 BlendNormal(TPixel32 D, TPixel32 S) {
+    if (S < 0x01000000u) return D;
+    const TChannels Dc = Split(D), Sc = Split(S);
+    int32_t R[3];
+    if (Dc.A == 255) {
+        const int32_t K = Widen(Sc.A);
+        for (int I = 0; I < 3; ++I) R[I] = Dc.C[I] + (((Sc.C[I] - Dc.C[I]) * K) >> 8);
+        return Join(R, 255);
+    }
+    const int32_t T = ((255 - Sc.A) * Widen(Dc.A)) >> 8;
+    const int32_t Ra0 = Sc.A + T;
+    for (int I = 0; I < 3; ++I) R[I] = (Sc.C[I] * Sc.A + Dc.C[I] * T) / Ra0;
+    return Join(R, Ra0);
+}
+
+TPixel32 BlendMultiply(TPixel32 D, TPixel32 S) {
+    return Compose(
+        D, S,
+        [](int32_t d, int32_t s, int32_t Sa) {
+            const int32_t K = Widen(Sa);
+            return ((256 - K + ((s * K) >> 8)) * d) >> 8;
+        },
+        [](int32_t d, int32_t s, int32_t Da, int32_t Sa, int32_t N) {
+            return (Sa * s * (d * Da / 255 + 255 - Da) + d * (255 - Sa) * Da) / N;
+        });
+}
+
+TPixel32 BlendScreen(TPixel32 D, TPixel32 S) {
+    if (S < 0x01000000u) return D;
+    const TChannels Dc = Split(D), Sc = Split(S);
+    int32_t R[3];
+    if (Dc.A == 255) {
+        for (int I = 0; I < 3; ++I) R[I] = Dc.C[I] + Sc.C[I] * Sc.A * (255 - Dc.C[I]) / 65025;
+        return Join(R, 255);
+    }
+    const int32_t Ra = UnionAlpha(Dc.A, Sc.A);
+    for (int I = 0; I < 3; ++I) {
+        const int32_t T = (65025 - Dc.C[I] * Dc.A) * Sc.C[I] / 65025;
+        R[I] = (T * Sc.A + Dc.C[I] * Dc.A) / Ra;
+    }
+    return Join(R, Ra);
+}
+
+TPixel32 BlendSoftLight(TPixel32 D, TPixel32 S) {
+    if (S < 0x01000000u) return D;
+    const TChannels Dc = Split(D), Sc = Split(S);
+    const int32_t Sa = Sc.A, Da = Dc.A;
+    int32_t R[3];
+    if (Da == 255) {
+        for (int I = 0; I < 3; ++I) {
+            const int32_t d = Dc.C[I], s = Sc.C[I];
+            const int32_t U = d + 2 * (255 - d) * s / 255;
+            R[I] = (U * Sa + (255 - Sa) * 255) * d / 65025;
+        }
+        return Join(R, 255);
+    }
+    const int32_t Ra3 = Da + (255 - Da) * Sa / 255;
+    for (int I = 0; I < 3; ++I) {
+        const int32_t d = Dc.C[I], s = Sc.C[I];
+        const int32_t V = (2 * (255 - d) * s + 255 * d) * Sa / 65025;
+        // The truncating divisions can land above 255 (256 for d = s = 255 at
+        // alpha 100, far more at alpha 1); a byte would wrap to black.
+        R[I] = std::min(((V + 255 - Sa) * Da * d + s * (255 - Da) * Sa) / (255 * Ra3), 255);
+    }
+    return Join(R, Ra3);
+}
+
+// Colour and luminosity mix a target colour C with the base over the blend alpha.
+template <bool KeepBaseLuminance>
+TPixel32 BlendLuminance(TPixel32 D, TPixel32 S) {
+    if (S < 0x01000000u) return D;
+    const TChannels Dc = Split(D), Sc = Split(S);
+    const int32_t Sa = Sc.A, Da = Dc.A;
+    const int32_t Delta = KeepBaseLuminance ? (Lum(Dc) - Lum(Sc)) / 256 : (Lum(Sc) - Lum(Dc)) / 256;
+    int32_t R[3];
+    if (Da == 255) {
+        for (int I = 0; I < 3; ++I) {
+            const int32_t C = Clamp255((KeepBaseLuminance ? Sc.C[I] : Dc.C[I]) + Delta);
+            R[I] = (C * Sa + (255 - Sa) * Dc.C[I]) / 255;
+        }
+        return Join(R, 255);
+    }
+    const int32_t Ra = UnionAlpha(Da, Sa);
+    const int32_t N = 255 * Ra;
+    for (int I = 0; I < 3; ++I) {
+        const int32_t C = Clamp255((KeepBaseLuminance ? Sc.C[I] : Dc.C[I]) + Delta);
+        R[I] = (C * Da * Sa + Dc.C[I] * (255 - Sa) * Da + Sc.C[I] * (255 - Da) * Sa) / N;
+    }
+    return Join(R, Ra);
+}
+
+template <bool Lighter>
+TPixel32 BlendLightenDarken(TPixel32 D, TPixel32 S) {
+    return Compose(
+        D, S,
+        [](int32_t d, int32_t s, int32_t Sa) {
+            const int32_t M = d + (s - d) * Sa / 255;
+            return Lighter ? std::max(d, M) : std::min(d, M);
+        },
+        [](int32_t d, int32_t s, int32_t Da, int32_t Sa, int32_t N) {
+            const int32_t A = s * Sa * 255 + d * (255 - Sa) * Da;
+            const int32_t B = d * Da * 255 + s * (255 - Da) * Sa;
+            return (Lighter ? std::max(A, B) : std::min(A, B)) / N;
+        });
+}
+
+TPixel32 BlendInvert(TPixel32 D, TPixel32 S) {
+    return Compose(
+        D, S, [](int32_t d, int32_t, int32_t Sa) { return d + Sa - 2 * Sa * d / 255; },
+        [](int32_t d, int32_t, int32_t Da, int32_t Sa, int32_t N) {
+            return ((255 - d) * Sa * 255 + d * (255 - Sa) * Da) / N;
+        });
+}
+
+TPixel32 BlendDissolve(TPixel32 D, TPixel32 S) {
+    const uint32_t Sa = S >> 24;
+    if (Sa == 0) return D;
+    if (Sa == 255) return S;
+    return static_cast<uint32_t>(Random(256)) < Sa ? S | 0xFF000000u : D;
+}
+
+constexpr TBlendFunction BlendFunctions[BlendModeCount] = {
+    BlendNormal,        BlendMultiply,       BlendScreen,
+    BlendSoftLight,     BlendLuminance<true>, BlendLuminance<false>,
+    BlendLightenDarken<true>, BlendLightenDarken<false>, BlendInvert,
+    BlendDissolve};
+
+// The blend pixel's alpha faded by the layer opacity (0..255 onto 0..256).
+inline TPixel32 FadeAlpha(TPixel32 S, uint32_t K) { return (S & 0x00FFFFFFu) | (((S >> 24) * K) >> 8) << 24; }
+
+template <TBlendFunction Function, bool Faded>
+void BlendRow(TPixel32* Result, const TPixel32* Base, const TPixel32* Blend, int32_t Count, uint32_t K) {
+    for (int32_t X = 0; X < Count; ++X) Result[X] = Function(Base[X], Faded ? FadeAlpha(Blend[X], K) : Blend[X]);
+}
+
+using TBlendRow = void (*)(TPixel32*, const TPixel32*, const TPixel32*, int32_t, uint32_t);
+
+template <size_t... Mode>
+constexpr auto MakeRowTable(std::index_sequence<Mode...>, std::bool_constant<false>) {
+    return std::array<TBlendRow, BlendModeCount>{BlendRow<BlendFunctions[Mode], false>...};
+}
+template <size_t... Mode>
+constexpr auto MakeRowTable(std::index_sequence<Mode...>, std::bool_constant<true>) {
+    return std::array<TBlendRow, BlendModeCount>{BlendRow<BlendFunctions[Mode], true>...};
+}
+
+constexpr auto PlainRows = MakeRowTable(std::make_index_sequence<BlendModeCount>{}, std::bool_constant<false>{});
+constexpr auto FadedRows = MakeRowTable(std::make_index_sequence<BlendModeCount>{}, std::bool_constant<true>{});
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#define QV_AVX2 __attribute__((target("avx2")))
+
+// r = d + ((s - d) * k >> 8) on 16-bit lanes of four pixels; only bits 8..15
+// of the product matter, and a wrapping 16-bit multiply keeps them.
+QV_AVX2 inline __m256i NormalOpaque(__m256i S, __m256i D, __m256i FadeK, bool Faded) {
+    const __m256i AlphaToColour = _mm256_setr_epi8(6, 7, 6, 7, 6, 7, -128, -128, 14, 15, 14, 15, 14, 15, -128, -128, 6,
+                                                   7, 6, 7, 6, 7, -128, -128, 14, 15, 14, 15, 14, 15, -128, -128);
+    __m256i A = _mm256_shuffle_epi8(S, AlphaToColour);
+    if (Faded) A = _mm256_srli_epi16(_mm256_mullo_epi16(A, FadeK), 8);
+    const __m256i K = _mm256_add_epi16(A, _mm256_srli_epi16(A, 7));
+    const __m256i Product = _mm256_mullo_epi16(_mm256_sub_epi16(S, D), K);
+    return _mm256_and_si256(_mm256_add_epi16(D, _mm256_srli_epi16(Product, 8)), _mm256_set1_epi16(0xFF));
+}
+
+// Normal mode, eight pixels at a time wherever all eight base pixels are
+// opaque; other groups go pixel by pixel.
+QV_AVX2 void NormalRowAvx2(TPixel32* Result, const TPixel32* Base, const TPixel32* Blend, int32_t Count,
+                           uint32_t Fade) {
+    const __m256i Zero = _mm256_setzero_si256();
+    const __m256i AlphaBits = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
+    const __m256i FadeK = _mm256_set1_epi16(static_cast<int16_t>(Fade));
+    const bool Faded = Fade < 256;
+    int32_t X = 0;
+    for (; X + 8 <= Count; X += 8) {
+        const __m256i D = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Base + X));
+        if (!_mm256_testc_si256(D, AlphaBits)) {
+            for (int32_t I = X; I < X + 8; ++I)
+                Result[I] = BlendNormal(Base[I], Faded ? FadeAlpha(Blend[I], Fade) : Blend[I]);
+            continue;
+        }
+        const __m256i S = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Blend + X));
+        const __m256i Low = NormalOpaque(_mm256_unpacklo_epi8(S, Zero), _mm256_unpacklo_epi8(D, Zero), FadeK, Faded);
+        const __m256i High = NormalOpaque(_mm256_unpackhi_epi8(S, Zero), _mm256_unpackhi_epi8(D, Zero), FadeK, Faded);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Result + X),
+                            _mm256_or_si256(_mm256_packus_epi16(Low, High), AlphaBits));
+    }
+    for (; X < Count; ++X) Result[X] = BlendNormal(Base[X], Faded ? FadeAlpha(Blend[X], Fade) : Blend[X]);
+}
+
+#endif
+
+} // namespace
+
+TBlendFunction GetBlendFunction(uint8_t Mode) { return BlendFunctions[Mode < BlendModeCount ? Mode : 0]; }
+
+void BlendSurfaces(const TSurface& Result, const TSurface& Base, const TSurface& Blend, uint8_t Opacity,
+                   uint8_t Mode) {
+    QV_ASSERT(Result.Width == Base.Width && Result.Width == Blend.Width && Result.Height == Base.Height &&
+                  Result.Height == Blend.Height,
+              "Assertion failure");
+    if (Mode >= BlendModeCount) Mode = 0;
+    const uint32_t Fade = static_cast<uint32_t>(Widen(Opacity));
+    TBlendRow Row = Opacity == 255 ? PlainRows[Mode] : FadedRows[Mode];
+#if defined(__x86_64__) || defined(__i386__)
+    if (Mode == 0 && ActiveSimdLevel() == TSimdLevel::AVX2) Row = NormalRowAvx2;
+#endif
+    const uint32_t K = Opacity == 255 ? 256 : Fade;
+    for (int32_t Y = 0; Y < Result.Height; ++Y)
+        Row(SurfaceScanline(Result, Y), SurfaceScanline(Base, Y), SurfaceScanline(Blend, Y), Result.Width, K);
+}
+
+} // namespace qv

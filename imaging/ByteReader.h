@@ -58,6 +58,7 @@ public:
 
 private:
     TStream& FStream;
+    int64_t FStart;
     int64_t FEnd;
 };
 

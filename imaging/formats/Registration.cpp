@@ -1,0 +1,64 @@
+#include "imaging/formats/Registration.h"
+
+#include "imaging/ImageLib.h"
+#include "imaging/ImageStrings.h"
+#include "platform/Graphics.h"
+#include "platform/JPEG.h"
+
+namespace qv {
+
+namespace {
+
+struct TRegistrationRow {
+    const char* Extension;
+    const char* Common;     // class description; "" keeps the one given before
+    const char* Individual; // "" falls back to the class description
+    TFormatKinds Kinds;
+    TGraphicClass (*GraphicClass)();
+};
+
+constexpr TFormatKinds R{TFormatKind::Raster};
+
+// The order is the order of the platform's file mask (newest first), which the
+// viewer's file list is built from. Each reader adds its rows where its comment stands.
+const TRegistrationRow StartupTable[] = {
+    {"jfif", gesJPGImages, gesJFIFImages, R, &TJPEGImage::StaticClass},
+    {"jpe", "", gesJPEImages, R, &TJPEGImage::StaticClass},
+    {"rle", gesBitmaps, gesRLEBitmaps, R, &TBitmap::StaticClass},
+    {"dib", "", gesDIBs, R, &TBitmap::StaticClass},
+    // Still to join, in this order: Targa (win, vst, vda, tga, icb), TIFF (tiff, tif, fax), EPS,
+    // PCX (pcx, pcc, scr), RLA (rpf, rla), SGI (sgi, rgba, rgb, bw), Photoshop (psd, pdd),
+    // portable maps (ppm, pgm, pbm), Autodesk (cel, pic), Photo-CD (pcd), GIF (gif),
+    // Dr. Halo (cut), Paintshop Pro (psp), PNG (png).
+};
+
+struct TShutdownStep {
+    const char* Extension; // "" unregisters every extension of the class
+    TGraphicClass (*GraphicClass)();
+};
+
+// Reader classes go first by class, in this order: Paintshop Pro, Photoshop, Targa, TIFF, SGI,
+// PCX, Autodesk, Photo-CD, portable maps, Dr. Halo, GIF, RLA. Then the bitmap extensions, then
+// PNG by class; EPS and the JPEG class are released by the registry itself.
+const TShutdownStep ShutdownSteps[] = {
+    {"rle", &TBitmap::StaticClass},
+    {"dib", &TBitmap::StaticClass},
+};
+
+} // namespace
+
+void RegisterStartupFormats(TFileFormatList& List) {
+    for (const TRegistrationRow& Row : StartupTable)
+        List.RegisterFileFormat(Row.Extension, Row.Common, Row.Individual, Row.Kinds, false, Row.GraphicClass());
+}
+
+void UnregisterShutdownFormats(TFileFormatList& List) {
+    for (const TShutdownStep& Step : ShutdownSteps) {
+        const TGraphicClass Class = Step.GraphicClass();
+        // A class that never registered (or is gone already) has nothing to drop.
+        if (List.FindGraphicClass(Class) < 0) continue;
+        List.UnregisterFileFormat(Step.Extension, Class);
+    }
+}
+
+} // namespace qv

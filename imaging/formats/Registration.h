@@ -1,0 +1,14 @@
+#pragma once
+// The start-up registration table of the image-format library and its
+// shut-down order, kept together in one place.
+
+namespace qv {
+
+class TFileFormatList;
+
+/// Registers every extension of the start-up table into List, in the table's order.
+void RegisterStartupFormats(TFileFormatList& List);
+/// Unregisters in the shut-down order; the registry's own release drops what remains.
+void UnregisterShutdownFormats(TFileFormatList& List);
+
+} // namespace qv

@@ -142,7 +142,9 @@ void TPictureDoc::LoadFromStream(TStream& Stream) {
     FDocHeight = ReadInt32(Stream);
     FBackgroundColor = ReadInt32(Stream);
     const int32_t Count = ReadInt32(Stream);
-    if (Count > Stream.Remaining() / MinLayerRecordSize) throw EReadError();
+    // Refused before any layer exists: a count below zero, or more records
+    // than the rest of the stream can hold.
+    if (Count < 0 || Count > Stream.Remaining() / MinLayerRecordSize) throw EReadError();
     for (int32_t I = 0; I < Count; ++I) {
         AddLayer(I);
         ReadLayer(Stream, LayerAt(I));

@@ -1,0 +1,282 @@
+// One-dimensional CCITT fax decoders (ITU-T T.4): modified Huffman rows and
+// Group 3 rows introduced by end-of-line codes.
+
+#include <cstring>
+
+#include "imaging/decoders/DecoderBuffers.h"
+#include "imaging/decoders/ImageCompression.h"
+
+namespace qv {
+
+using decoders::ClampCount;
+
+namespace {
+
+/// A code of the T.4 tables: its bits (right-aligned) and its length.
+struct TFaxCode {
+    uint16_t Bits;
+    uint8_t Length;
+};
+
+// Terminating codes, run lengths 0 to 63.
+constexpr TFaxCode WhiteTerminating[64] = {
+    {0b00110101, 8}, {0b000111, 6},   {0b0111, 4},     {0b1000, 4},     {0b1011, 4},     {0b1100, 4},
+    {0b1110, 4},     {0b1111, 4},     {0b10011, 5},    {0b10100, 5},    {0b00111, 5},    {0b01000, 5},
+    {0b001000, 6},   {0b000011, 6},   {0b110100, 6},   {0b110101, 6},   {0b101010, 6},   {0b101011, 6},
+    {0b0100111, 7},  {0b0001100, 7},  {0b0001000, 7},  {0b0010111, 7},  {0b0000011, 7},  {0b0000100, 7},
+    {0b0101000, 7},  {0b0101011, 7},  {0b0010011, 7},  {0b0100100, 7},  {0b0011000, 7},  {0b00000010, 8},
+    {0b00000011, 8}, {0b00011010, 8}, {0b00011011, 8}, {0b00010010, 8}, {0b00010011, 8}, {0b00010100, 8},
+    {0b00010101, 8}, {0b00010110, 8}, {0b00010111, 8}, {0b00101000, 8}, {0b00101001, 8}, {0b00101010, 8},
+    {0b00101011, 8}, {0b00101100, 8}, {0b00101101, 8}, {0b00000100, 8}, {0b00000101, 8}, {0b00001010, 8},
+    {0b00001011, 8}, {0b01010010, 8}, {0b01010011, 8}, {0b01010100, 8}, {0b01010101, 8}, {0b00100100, 8},
+    {0b00100101, 8}, {0b01011000, 8}, {0b01011001, 8}, {0b01011010, 8}, {0b01011011, 8}, {0b01001010, 8},
+    {0b01001011, 8}, {0b00110010, 8}, {0b00110011, 8}, {0b00110100, 8},
+};
+
+constexpr TFaxCode BlackTerminating[64] = {
+    {0b0000110111, 10},   {0b010, 3},           {0b11, 2},            {0b10, 2},
+    {0b011, 3},           {0b0011, 4},          {0b0010, 4},          {0b00011, 5},
+    {0b000101, 6},        {0b000100, 6},        {0b0000100, 7},       {0b0000101, 7},
+    {0b0000111, 7},       {0b00000100, 8},      {0b00000111, 8},      {0b000011000, 9},
+    {0b0000010111, 10},   {0b0000011000, 10},   {0b0000001000, 10},   {0b00001100111, 11},
+    {0b00001101000, 11},  {0b00001101100, 11},  {0b00000110111, 11},  {0b00000101000, 11},
+    {0b00000010111, 11},  {0b00000011000, 11},  {0b000011001010, 12}, {0b000011001011, 12},
+    {0b000011001100, 12}, {0b000011001101, 12}, {0b000001101000, 12}, {0b000001101001, 12},
+    {0b000001101010, 12}, {0b000001101011, 12}, {0b000011010010, 12}, {0b000011010011, 12},
+    {0b000011010100, 12}, {0b000011010101, 12}, {0b000011010110, 12}, {0b000011010111, 12},
+    {0b000001101100, 12}, {0b000001101101, 12}, {0b000011011010, 12}, {0b000011011011, 12},
+    {0b000001010100, 12}, {0b000001010101, 12}, {0b000001010110, 12}, {0b000001010111, 12},
+    {0b000001100100, 12}, {0b000001100101, 12}, {0b000001010010, 12}, {0b000001010011, 12},
+    {0b000000100100, 12}, {0b000000110111, 12}, {0b000000111000, 12}, {0b000000100111, 12},
+    {0b000000101000, 12}, {0b000001011000, 12}, {0b000001011001, 12}, {0b000000101011, 12},
+    {0b000000101100, 12}, {0b000001011010, 12}, {0b000001100110, 12}, {0b000001100111, 12},
+};
+
+// Make-up codes, run lengths 64 to 1728 in steps of 64.
+constexpr TFaxCode WhiteMakeUp[27] = {
+    {0b11011, 5},     {0b10010, 5},     {0b010111, 6},    {0b0110111, 7},   {0b00110110, 8},
+    {0b00110111, 8},  {0b01100100, 8},  {0b01100101, 8},  {0b01101000, 8},  {0b01100111, 8},
+    {0b011001100, 9}, {0b011001101, 9}, {0b011010010, 9}, {0b011010011, 9}, {0b011010100, 9},
+    {0b011010101, 9}, {0b011010110, 9}, {0b011010111, 9}, {0b011011000, 9}, {0b011011001, 9},
+    {0b011011010, 9}, {0b011011011, 9}, {0b010011000, 9}, {0b010011001, 9}, {0b010011010, 9},
+    {0b011000, 6},    {0b010011011, 9},
+};
+
+constexpr TFaxCode BlackMakeUp[27] = {
+    {0b0000001111, 10},    {0b000011001000, 12},  {0b000011001001, 12},  {0b000001011011, 12},
+    {0b000000110011, 12},  {0b000000110100, 12},  {0b000000110101, 12},  {0b0000001101100, 13},
+    {0b0000001101101, 13}, {0b0000001001010, 13}, {0b0000001001011, 13}, {0b0000001001100, 13},
+    {0b0000001001101, 13}, {0b0000001110010, 13}, {0b0000001110011, 13}, {0b0000001110100, 13},
+    {0b0000001110101, 13}, {0b0000001110110, 13}, {0b0000001110111, 13}, {0b0000001010010, 13},
+    {0b0000001010011, 13}, {0b0000001010100, 13}, {0b0000001010101, 13}, {0b0000001011010, 13},
+    {0b0000001011011, 13}, {0b0000001100100, 13}, {0b0000001100101, 13},
+};
+
+// Extended make-up codes shared by both colours, run lengths 1792 to 2560 in steps of 64.
+constexpr TFaxCode ExtendedMakeUp[13] = {
+    {0b00000001000, 11},  {0b00000001100, 11},  {0b00000001101, 11},  {0b000000010010, 12},
+    {0b000000010011, 12}, {0b000000010100, 12}, {0b000000010101, 12}, {0b000000010110, 12},
+    {0b000000010111, 12}, {0b000000011100, 12}, {0b000000011101, 12}, {0b000000011110, 12},
+    {0b000000011111, 12},
+};
+
+constexpr int16_t EndOfLine = -1;
+constexpr int16_t InvalidCode = -2;
+
+void InsertCode(std::vector<TCCITTDecoder::TTreeNode>& Tree, TFaxCode Code, int16_t Value) {
+    size_t Node = 0;
+    for (int Bit = Code.Length - 1; Bit >= 0; --Bit) {
+        const int Branch = (Code.Bits >> Bit) & 1;
+        if (Tree[Node].Child[Branch] == 0) {
+            Tree.emplace_back();
+            Tree[Node].Child[Branch] = static_cast<uint16_t>(Tree.size() - 1);
+        }
+        Node = Tree[Node].Child[Branch];
+    }
+    Tree[Node].Value = Value;
+}
+
+std::vector<TCCITTDecoder::TTreeNode> BuildTree(const TFaxCode (&Terminating)[64], const TFaxCode (&MakeUp)[27]) {
+    std::vector<TCCITTDecoder::TTreeNode> Tree(1);
+    for (int16_t Run = 0; Run < 64; ++Run) InsertCode(Tree, Terminating[Run], Run);
+    for (int16_t Index = 0; Index < 27; ++Index)
+        InsertCode(Tree, MakeUp[Index], static_cast<int16_t>(64 * (Index + 1)));
+    for (int16_t Index = 0; Index < 13; ++Index)
+        InsertCode(Tree, ExtendedMakeUp[Index], static_cast<int16_t>(64 * (Index + 28)));
+    InsertCode(Tree, {1, 12}, EndOfLine);
+    InsertCode(Tree, {1, 9}, InvalidCode);
+    InsertCode(Tree, {1, 10}, InvalidCode);
+    InsertCode(Tree, {1, 11}, InvalidCode);
+    InsertCode(Tree, {0, 12}, InvalidCode);
+    return Tree;
+}
+
+const std::array<uint8_t, 256>& ReversedBits() {
+    static const std::array<uint8_t, 256> Table = [] {
+        std::array<uint8_t, 256> Result{};
+        for (int Value = 0; Value < 256; ++Value) {
+            uint8_t Reversed = 0;
+            for (int Bit = 0; Bit < 8; ++Bit)
+                if (Value & (1 << Bit)) Reversed |= static_cast<uint8_t>(0x80 >> Bit);
+            Result[Value] = Reversed;
+        }
+        return Result;
+    }();
+    return Table;
+}
+
+/// Sets the bits From .. To − 1 (most significant bit of a byte first).
+void SetBits(uint8_t* Data, uint64_t From, uint64_t To) {
+    if (From >= To) return;
+    const uint64_t FirstByte = From >> 3;
+    const uint64_t LastByte = (To - 1) >> 3;
+    const uint8_t HeadMask = static_cast<uint8_t>(0xFF >> (From & 7));
+    const uint8_t TailMask = static_cast<uint8_t>(0xFF << (7 - ((To - 1) & 7)));
+    if (FirstByte == LastByte) {
+        Data[FirstByte] |= HeadMask & TailMask;
+        return;
+    }
+    Data[FirstByte] |= HeadMask;
+    if (LastByte > FirstByte + 1) std::memset(Data + FirstByte + 1, 0xFF, LastByte - FirstByte - 1);
+    Data[LastByte] |= TailMask;
+}
+
+} // namespace
+
+TCCITTDecoder::TCCITTDecoder(uint32_t Options, bool SwapBits, bool WordAligned, uint32_t Width)
+    : FWhiteStates(BuildTree(WhiteTerminating, WhiteMakeUp)),
+      FBlackStates(BuildTree(BlackTerminating, BlackMakeUp)),
+      FOptions(Options),
+      FSwapBits(SwapBits),
+      FWordAligned(WordAligned),
+      FWidth(Width) {}
+
+size_t TCCITTDecoder::StartDecode(uint8_t* Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize,
+                                  size_t SourceSize, size_t DestSize) {
+    const size_t Limit = ClampCount(UnpackedSize, DestSize);
+    if (Limit > 0) std::memset(Dest, 0, Limit);
+    const size_t InputSize = ClampCount(PackedSize, SourceSize);
+    if (FSwapBits) {
+        const auto& Reversed = ReversedBits();
+        for (size_t Index = 0; Index < InputSize; ++Index) Source[Index] = Reversed[Source[Index]];
+    }
+    FSource = Source;
+    FBytesLeft = InputSize;
+    FCurrentByte = 0;
+    FMask = 128;
+    FBitsLeft = 0;
+    FDest = Dest;
+    FDestLimit = Limit;
+    FBitPosition = 0;
+    FPixelsLeft = FWidth;
+    FBlack = false;
+    return Limit;
+}
+
+bool TCCITTDecoder::ReadBit() {
+    if (FBitsLeft == 0 && FBytesLeft > 0) {
+        FCurrentByte = *FSource++;
+        --FBytesLeft;
+        FMask = 128;
+        FBitsLeft = 8;
+    }
+    const bool Bit = (FCurrentByte & FMask) != 0;
+    FMask >>= 1;
+    if (FBitsLeft > 0) --FBitsLeft;
+    return Bit;
+}
+
+int64_t TCCITTDecoder::ReadRun(bool Black) {
+    const std::vector<TTreeNode>& Tree = Black ? FBlackStates : FWhiteStates;
+    int64_t Sum = 0;
+    size_t Node = 0;
+    for (;;) {
+        if (FBitsLeft == 0) {
+            if (FBytesLeft == 0) return Sum;
+            FCurrentByte = *FSource++;
+            --FBytesLeft;
+            FMask = 128;
+            FBitsLeft = 8;
+        }
+        const int Bit = (FCurrentByte & FMask) != 0;
+        size_t Next = Tree[Node].Child[Bit];
+        if (Next == 0) {
+            // A leaf: terminating codes end the run with the current bit unread; make-up codes
+            // add up and the walk goes on from the root.
+            Sum += Tree[Node].Value;
+            if (Tree[Node].Value < 64) return Sum;
+            Next = Tree[0].Child[Bit];
+        }
+        FMask >>= 1;
+        --FBitsLeft;
+        Node = Next;
+    }
+}
+
+bool TCCITTDecoder::WriteRun(int64_t Count) {
+    if (Count <= 0) return FPixelsLeft == 0;
+    const uint64_t Pixels = static_cast<uint64_t>(Count);
+    if (FBlack) SetBits(FDest, FBitPosition, std::min(FBitPosition + Pixels, static_cast<uint64_t>(FDestLimit) * 8));
+    // The whole run moves the writer, even past the row's end.
+    FBitPosition += Pixels;
+    if (Pixels >= FPixelsLeft) {
+        FPixelsLeft = 0;
+        return true;
+    }
+    FPixelsLeft -= Pixels;
+    return false;
+}
+
+void TCCITTDecoder::EndRow() {
+    FBitPosition = (FBitPosition + 7) & ~uint64_t{7};
+    FPixelsLeft = FWidth;
+}
+
+void TCCITTFax3Decoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize,
+                               size_t SourceSize, size_t DestSize) {
+    const size_t Limit = StartDecode(Source, Dest, PackedSize, UnpackedSize, SourceSize, DestSize);
+    int EndOfLineCount = 0;
+    while (InputLeft() && (FBitPosition >> 3) < Limit) {
+        // Consume the end-of-line code before the row (after a row that ended on one, only the
+        // zeros and the 1 of the next).
+        if (EndOfLineCount == 0) {
+            int Zeros = 0;
+            while (Zeros < 11 && InputLeft()) Zeros = ReadBit() ? 0 : Zeros + 1;
+        }
+        bool FoundOne = false;
+        while (!FoundOne && InputLeft()) FoundOne = ReadBit();
+        if (!FoundOne) break;
+        EndOfLineCount = 0;
+
+        FBlack = false;
+        for (;;) {
+            const int64_t Run = ReadRun(FBlack);
+            if (Run < 0) {
+                if (Run == EndOfLine) ++EndOfLineCount;
+                break;
+            }
+            if (WriteRun(Run)) break;
+            FBlack = !FBlack;
+            if (!InputLeft()) break;
+        }
+        EndRow();
+    }
+}
+
+void TCCITTMHDecoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize,
+                             size_t SourceSize, size_t DestSize) {
+    const size_t Limit = StartDecode(Source, Dest, PackedSize, UnpackedSize, SourceSize, DestSize);
+    while (InputLeft() && (FBitPosition >> 3) < Limit) {
+        const int64_t Run = ReadRun(FBlack);
+        if (Run > 0 && WriteRun(Run)) {
+            EndRow();
+            FBitsLeft = 0; // the next row starts on a byte boundary of the input
+            const uintptr_t Address = reinterpret_cast<uintptr_t>(FDest) + (FBitPosition >> 3);
+            if (WordAligned() && (Address & 1) != 0) FBitPosition += 8;
+            FBlack = true; // switched to white below
+        }
+        FBlack = !FBlack;
+    }
+}
+
+} // namespace qv

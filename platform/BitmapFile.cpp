@@ -76,15 +76,19 @@ bool AllAlphaZero(const TBitmap& Bitmap) {
     return true;
 }
 
+// Bytes of uncompressed pixel data; some writers leave out the padding of the last row.
+int64_t StoredPixelBytes(const TDibHeader& Header) {
+    const int64_t LastRow = (static_cast<int64_t>(Header.Width) * Header.BitCount + 7) / 8;
+    return Header.StoredRowBytes() * (Header.Height - 1) + LastRow;
+}
+
 // Reads the uncompressed rows of a bitmap whose stored layout equals the
 // bitmap's own (same bits per pixel, rows padded to 4).
 void ReadDirectRows(TStream& Stream, const TDibHeader& Header, TBitmap& Bitmap) {
     const int64_t Stride = Header.StoredRowBytes();
     const int64_t LastRow = (static_cast<int64_t>(Header.Width) * Header.BitCount + 7) / 8;
     const int H = Header.Height;
-    // Some writers leave out the padding of the last row.
-    const int64_t Needed = Stride * (H - 1) + LastRow;
-    if (Stream.Remaining() < Needed) throw EReadError();
+    const int64_t Needed = StoredPixelBytes(Header);
     const bool Contiguous = Bitmap.RowBytes() == Stride && Bitmap.ScanLine(H - 1) + Stride * (H - 1) == Bitmap.ScanLine(0);
     if (!Header.TopDown && Contiguous) {
         Stream.ReadBuffer(Bitmap.ScanLine(H - 1), Needed);
@@ -103,7 +107,6 @@ void ReadMaskedRows(TStream& Stream, const TDibHeader& Header, uint32_t RedMask,
     const int64_t Stride = Header.StoredRowBytes();
     const int64_t LastRow = static_cast<int64_t>(Header.Width) * (Header.BitCount / 8);
     const int H = Header.Height;
-    if (Stream.Remaining() < Stride * (H - 1) + LastRow) throw EReadError();
     const TChannel Red(RedMask), Green(GreenMask), Blue(BlueMask), Alpha(AlphaMask);
     const bool Wide = Header.BitCount == 32;
     const int OutBytes = Bitmap.PixelFormat() == pf32bit ? 4 : 3;
@@ -340,13 +343,18 @@ bool ReadDibPixels(TStream& Stream, const TDibHeader& Header, std::vector<TRGBQu
         break;
     }
 
+    const bool Rle = Header.Compression == TDibCompression::Rle8 || Header.Compression == TDibCompression::Rle4;
+    // Uncompressed rows must all be there before the bitmap is allocated.
+    if (!Rle && Header.Width > 0 && Header.Height > 0 && Stream.Remaining() < StoredPixelBytes(Header))
+        throw EReadError();
+
     Bitmap.FreeImage();
     Bitmap.SetPixelFormat(Format);
     Bitmap.SetPalette(Header.BitCount <= 8 ? std::move(Palette) : std::vector<TRGBQuad>{});
     Bitmap.SetSize(Header.Width, Header.Height);
     if (Bitmap.Empty()) return false;
 
-    if (Header.Compression == TDibCompression::Rle8 || Header.Compression == TDibCompression::Rle4)
+    if (Rle)
         ReadRleRows(Stream, Header, Bitmap);
     else if (Masked)
         ReadMaskedRows(Stream, Header, R, G, B, A, Bitmap);

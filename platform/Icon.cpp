@@ -133,6 +133,7 @@ void DecodeBitmapEntry(TStream& Stream, const TIconEntry& E, TBitmap& Dest) {
     // Icons of 32 bits carry alpha in their fourth byte whatever the header says.
     if (Header.BitCount == 32 && !Header.HasMasks) Header.AlphaMask = 0xFF000000u;
     std::vector<TRGBQuad> Palette = ReadDibPalette(Stream, Header);
+    const int64_t MaskStart = Stream.Position() + Header.StoredRowBytes() * Header.Height;
     TBitmap Colour;
     const bool AlphaFromFile = ReadDibPixels(Stream, Header, std::move(Palette), Colour);
     To32Bit(Colour, AlphaFromFile, Dest);
@@ -142,7 +143,8 @@ void DecodeBitmapEntry(TStream& Stream, const TIconEntry& E, TBitmap& Dest) {
     // from some damaged files; then the picture stays opaque.
     const int64_t MaskStride = ((static_cast<int64_t>(E.Width) + 31) / 32) * 4;
     const int64_t MaskBytes = MaskStride * E.Height;
-    if (Stream.Position() + MaskBytes > E.Offset + E.Size) return;
+    if (MaskStart + MaskBytes > E.Offset + E.Size) return;
+    Stream.SetPosition(MaskStart);
     std::vector<uint8_t> Mask(static_cast<size_t>(MaskBytes));
     Stream.ReadBuffer(Mask.data(), MaskBytes);
     for (int I = 0; I < E.Height; ++I) {

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <jpeglib.h>
 
 #include "PictureTestUtil.h"
 #include "TestSupport.h"
@@ -12,42 +11,6 @@ using namespace qv;
 using namespace qvtest;
 
 namespace {
-
-struct TJpegOptions {
-    J_COLOR_SPACE Space = JCS_RGB;
-    int Components = 3;
-    bool Progressive = false;
-    bool AdobeMarker = true;
-};
-
-// Compresses interleaved samples with libjpeg to make fixtures.
-std::vector<uint8_t> Compress(int Width, int Height, const std::vector<uint8_t>& Samples, const TJpegOptions& O) {
-    jpeg_compress_struct Info;
-    jpeg_error_mgr Error;
-    Info.err = jpeg_std_error(&Error);
-    jpeg_create_compress(&Info);
-    unsigned char* Buffer = nullptr;
-    unsigned long Size = 0;
-    jpeg_mem_dest(&Info, &Buffer, &Size);
-    Info.image_width = static_cast<JDIMENSION>(Width);
-    Info.image_height = static_cast<JDIMENSION>(Height);
-    Info.input_components = O.Components;
-    Info.in_color_space = O.Space;
-    jpeg_set_defaults(&Info);
-    jpeg_set_quality(&Info, 95, TRUE);
-    Info.write_Adobe_marker = O.AdobeMarker ? TRUE : FALSE;
-    if (O.Progressive) jpeg_simple_progression(&Info);
-    jpeg_start_compress(&Info, TRUE);
-    for (int Y = 0; Y < Height; ++Y) {
-        JSAMPROW Row = const_cast<JSAMPROW>(&Samples[static_cast<size_t>(Y) * Width * O.Components]);
-        jpeg_write_scanlines(&Info, &Row, 1);
-    }
-    jpeg_finish_compress(&Info);
-    jpeg_destroy_compress(&Info);
-    std::vector<uint8_t> Data(Buffer, Buffer + Size);
-    std::free(Buffer);
-    return Data;
-}
 
 // 16x8: the left block red, the right block blue.
 std::vector<uint8_t> TwoBlocks() {
@@ -81,8 +44,8 @@ bool Near(uint32_t RgbaValue, uint32_t Expected, int Tolerance) {
 TEST(JPEGImage, ColourBaselineAndProgressiveDecodeAlike) {
     const auto Samples = TwoBlocks();
     TJPEGImage Baseline, Progressive;
-    LoadFromBytes(Baseline, Compress(16, 8, Samples, {}));
-    LoadFromBytes(Progressive, Compress(16, 8, Samples, {JCS_RGB, 3, true}));
+    LoadFromBytes(Baseline, CompressJpeg(16, 8, Samples, {}));
+    LoadFromBytes(Progressive, CompressJpeg(16, 8, Samples, {JCS_RGB, 3, true}));
     const TBitmap& B = Baseline.Bitmap();
     ASSERT_EQ(B.Width(), 16);
     ASSERT_EQ(B.Height(), 8);
@@ -111,7 +74,7 @@ TEST(JPEGImage, GreyscaleLoadsIntoEightBitsWithAGreyPalette) {
     std::vector<uint8_t> Samples(16 * 8);
     for (size_t I = 0; I < Samples.size(); ++I) Samples[I] = I % 16 < 8 ? 40 : 200;
     TJPEGImage Image;
-    LoadFromBytes(Image, Compress(16, 8, Samples, {JCS_GRAYSCALE, 1}));
+    LoadFromBytes(Image, CompressJpeg(16, 8, Samples, {JCS_GRAYSCALE, 1}));
     const TBitmap& B = Image.Bitmap();
     EXPECT_EQ(B.PixelFormat(), pf8bit);
     ASSERT_EQ(B.Palette().size(), 256u);
@@ -129,11 +92,11 @@ TEST(JPEGImage, CmykFollowsTheAdobeInversionConvention) {
     for (int I = 0; I < 64; ++I) Samples.insert(Samples.end(), {255, 0, 255, 255});
     TJPEGImage Adobe, Plain;
     // With Adobe's marker a stored 255 means no ink: C, Y and K absent, M full: magenta.
-    LoadFromBytes(Adobe, Compress(8, 8, Samples, {JCS_CMYK, 4, false, true}));
+    LoadFromBytes(Adobe, CompressJpeg(8, 8, Samples, {JCS_CMYK, 4, false, true}));
     EXPECT_EQ(Adobe.Bitmap().PixelFormat(), pf24bit);
     EXPECT_TRUE(Near(Rgba(Adobe.Bitmap(), 4, 4), 0xFF00FFFFu, 3)) << std::hex << Rgba(Adobe.Bitmap(), 4, 4);
     // Without it 255 is full ink, and full black ink gives black.
-    LoadFromBytes(Plain, Compress(8, 8, Samples, {JCS_CMYK, 4, false, false}));
+    LoadFromBytes(Plain, CompressJpeg(8, 8, Samples, {JCS_CMYK, 4, false, false}));
     EXPECT_TRUE(Near(Rgba(Plain.Bitmap(), 4, 4), 0x000000FFu, 3)) << std::hex << Rgba(Plain.Bitmap(), 4, 4);
 }
 
@@ -150,7 +113,7 @@ TEST(JPEGImage, DamagedDataRaisesAClearErrorAndWarningsDoNot) {
 
     // Corrupt entropy-coded data and a file cut inside the scan only produce
     // library warnings: the picture still loads at its full size.
-    std::vector<uint8_t> Data = Compress(64, 64, Gradient(), {});
+    std::vector<uint8_t> Data = CompressJpeg(64, 64, Gradient(), {});
     std::vector<uint8_t> Cut(Data.begin(), Data.begin() + static_cast<ptrdiff_t>(Data.size() * 3 / 4));
     LoadFromBytes(Image, Cut);
     EXPECT_EQ(Image.Width(), 64);
@@ -161,7 +124,7 @@ TEST(JPEGImage, DamagedDataRaisesAClearErrorAndWarningsDoNot) {
 
 TEST(JPEGImage, TruncationSweep) {
     for (bool Progressive : {false, true}) {
-        const auto Data = Compress(16, 8, TwoBlocks(), {JCS_RGB, 3, Progressive});
+        const auto Data = CompressJpeg(16, 8, TwoBlocks(), {JCS_RGB, 3, Progressive});
         TruncationSweep(Data, [](const std::vector<uint8_t>& Cut) {
             TJPEGImage Image;
             LoadFromBytes(Image, Cut);

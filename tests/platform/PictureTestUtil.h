@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <jpeglib.h>
+
 #include "TestPng.h"
 #include "platform/Graphics.h"
 
@@ -52,6 +54,42 @@ void TruncationSweep(const std::vector<uint8_t>& Data, TLoad Load, size_t Dense 
         } catch (const qv::Exception&) {
         }
     }
+}
+
+struct TJpegOptions {
+    J_COLOR_SPACE Space = JCS_RGB;
+    int Components = 3;
+    bool Progressive = false;
+    bool AdobeMarker = true;
+};
+
+/// Compresses interleaved samples (rows top-down) with libjpeg to make fixtures.
+inline std::vector<uint8_t> CompressJpeg(int Width, int Height, const std::vector<uint8_t>& Samples, const TJpegOptions& O) {
+    jpeg_compress_struct Info;
+    jpeg_error_mgr Error;
+    Info.err = jpeg_std_error(&Error);
+    jpeg_create_compress(&Info);
+    unsigned char* Buffer = nullptr;
+    unsigned long Size = 0;
+    jpeg_mem_dest(&Info, &Buffer, &Size);
+    Info.image_width = static_cast<JDIMENSION>(Width);
+    Info.image_height = static_cast<JDIMENSION>(Height);
+    Info.input_components = O.Components;
+    Info.in_color_space = O.Space;
+    jpeg_set_defaults(&Info);
+    jpeg_set_quality(&Info, 95, TRUE);
+    Info.write_Adobe_marker = O.AdobeMarker ? TRUE : FALSE;
+    if (O.Progressive) jpeg_simple_progression(&Info);
+    jpeg_start_compress(&Info, TRUE);
+    for (int Y = 0; Y < Height; ++Y) {
+        JSAMPROW Row = const_cast<JSAMPROW>(&Samples[static_cast<size_t>(Y) * Width * O.Components]);
+        jpeg_write_scanlines(&Info, &Row, 1);
+    }
+    jpeg_finish_compress(&Info);
+    jpeg_destroy_compress(&Info);
+    std::vector<uint8_t> Data(Buffer, Buffer + Size);
+    std::free(Buffer);
+    return Data;
 }
 
 } // namespace qvtest

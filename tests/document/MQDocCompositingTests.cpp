@@ -153,21 +153,6 @@ TEST(MQDocFlatten, EveryBlendModeThroughDrawLayer) {
     }
 }
 
-TEST(MQDocFlatten, KnownResultsOverAnOpaqueBase) {
-    TPictureDoc Doc;
-    Doc.SetDocSize(1, 1);
-    Doc.SetBackgroundColor(RGB(200, 100, 50));
-    TPictureLayer& L = AddPatternLayer(Doc, 1, 1, 0, 0, 0);
-    L.Surface.Bits[0] = MakePixel(0, 0, 0, 255);
-    L.BlendMode = static_cast<uint8_t>(TBlendMode::Screen);
-    EXPECT_EQ(Flattened(Doc, true)[0], MakePixel(200, 100, 50, 255));
-    L.BlendMode = static_cast<uint8_t>(TBlendMode::Invert);
-    EXPECT_EQ(Flattened(Doc, true)[0], MakePixel(55, 155, 205, 255));
-    L.BlendMode = static_cast<uint8_t>(TBlendMode::Normal);
-    L.Opacity = 0;
-    EXPECT_EQ(Flattened(Doc, true)[0], MakePixel(200, 100, 50, 255));
-}
-
 TEST(MQDocFlatten, DrawLayersClampsItsRangeAndClip) {
     TPictureDoc Doc;
     Doc.SetDocSize(4, 4);

@@ -2,9 +2,13 @@
 // The layered document bundled as samples/layers.mqd: a small landscape of
 // layers lying partly and wholly outside the document, with several
 // opacities and blend modes. Integer arithmetic only, so every machine
-// builds the same pixels.
+// builds the same pixels. Also the comparison of two documents that the
+// document tests share.
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "display/Pix32.h"
 #include "display/PixEffect.h"
@@ -108,6 +112,31 @@ inline void BuildSampleDocument(qv::TPictureDoc& Doc) {
     auto& Far = AddSampleLayer(Doc, "Far away", 40, 40, 500, 340, 255, TBlendMode::Dissolve);
     for (int Y = 0; Y < 40; ++Y)
         for (int X = 0; X < 40; ++X) SurfaceScanline(Far.Surface, Y)[X] = MakePixel(255, 0, 0, 128);
+}
+
+// Every stored field and every pixel of two documents agree.
+inline void ExpectSameDocument(const qv::TPictureDoc& A, const qv::TPictureDoc& B) {
+    EXPECT_EQ(A.DocWidth(), B.DocWidth());
+    EXPECT_EQ(A.DocHeight(), B.DocHeight());
+    EXPECT_EQ(A.BackgroundColor(), B.BackgroundColor());
+    ASSERT_EQ(A.LayerCount(), B.LayerCount());
+    for (int I = 0; I < A.LayerCount(); ++I) {
+        const qv::TPictureLayer& X = A.LayerAt(I);
+        const qv::TPictureLayer& Y = B.LayerAt(I);
+        EXPECT_EQ(X.Name, Y.Name);
+        EXPECT_EQ(X.Left, Y.Left);
+        EXPECT_EQ(X.Top, Y.Top);
+        EXPECT_EQ(X.Opacity, Y.Opacity);
+        EXPECT_EQ(X.BlendMode, Y.BlendMode);
+        EXPECT_EQ(X.preserveAlpha, Y.preserveAlpha);
+        EXPECT_EQ(X.locked, Y.locked);
+        ASSERT_EQ(X.Surface.Width, Y.Surface.Width) << X.Name;
+        ASSERT_EQ(X.Surface.Height, Y.Surface.Height) << X.Name;
+        ASSERT_EQ(qv::SurfaceIsEmpty(X.Surface), qv::SurfaceIsEmpty(Y.Surface)) << X.Name;
+        for (int Row = 0; !qv::SurfaceIsEmpty(X.Surface) && Row < X.Surface.Height; ++Row)
+            ASSERT_EQ(std::memcmp(qv::SurfaceScanline(X.Surface, Row), qv::SurfaceScanline(Y.Surface, Row), X.Surface.Width * 4u), 0)
+                << X.Name << " row " << Row;
+    }
 }
 
 } // namespace qvtest

@@ -3,42 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "SampleDocument.h"
 #include "TestSupport.h"
 #include "document/MQDoc.h"
 #include "platform/Streams.h"
 
 using namespace qv;
-
-namespace {
-
-void ExpectSameDocument(const TPictureDoc& A, const TPictureDoc& B) {
-    EXPECT_EQ(A.DocWidth(), B.DocWidth());
-    EXPECT_EQ(A.DocHeight(), B.DocHeight());
-    EXPECT_EQ(A.BackgroundColor(), B.BackgroundColor());
-    ASSERT_EQ(A.LayerCount(), B.LayerCount());
-    for (int I = 0; I < A.LayerCount(); ++I) {
-        const TPictureLayer& X = A.LayerAt(I);
-        const TPictureLayer& Y = B.LayerAt(I);
-        EXPECT_EQ(X.Name, Y.Name);
-        EXPECT_EQ(X.Left, Y.Left);
-        EXPECT_EQ(X.Top, Y.Top);
-        EXPECT_EQ(X.Opacity, Y.Opacity);
-        EXPECT_EQ(X.BlendMode, Y.BlendMode);
-        EXPECT_EQ(X.preserveAlpha, Y.preserveAlpha);
-        EXPECT_EQ(X.locked, Y.locked);
-        ASSERT_EQ(X.Surface.Width, Y.Surface.Width) << X.Name;
-        ASSERT_EQ(X.Surface.Height, Y.Surface.Height) << X.Name;
-        ASSERT_EQ(SurfaceIsEmpty(X.Surface), SurfaceIsEmpty(Y.Surface)) << X.Name;
-        for (int Row = 0; !SurfaceIsEmpty(X.Surface) && Row < X.Surface.Height; ++Row)
-            ASSERT_EQ(std::memcmp(SurfaceScanline(X.Surface, Row), SurfaceScanline(Y.Surface, Row), X.Surface.Width * 4u), 0)
-                << X.Name << " row " << Row;
-    }
-}
-
-} // namespace
 
 TEST(SampleDocument, GeneratorRebuildsTheBundledFile) {
     TPictureDoc Generated;
@@ -50,11 +20,11 @@ TEST(SampleDocument, GeneratorRebuildsTheBundledFile) {
     }
     TPictureDoc Reloaded;
     Reloaded.LoadFromFile(Path);
-    ExpectSameDocument(Generated, Reloaded);
+    qvtest::ExpectSameDocument(Generated, Reloaded);
 
     TPictureDoc Bundled;
     Bundled.LoadFromFile(qvtest::SamplesDir() + "/layers.mqd");
-    ExpectSameDocument(Generated, Bundled);
+    qvtest::ExpectSameDocument(Generated, Bundled);
 }
 
 TEST(SampleDocument, ShowsAsTheViewerShowsIt) {

@@ -144,9 +144,16 @@ void FillTriangle(TBitmap& Target, const TPoint& Origin, TTriVertex A, TTriVerte
             const int64_t WC = Edge(AX, AY, BX, BY, PX, PY);
             if (WA < 0 || WB < 0 || WC < 0) continue;
             if ((WA == 0 && !OwnBC) || (WB == 0 && !OwnCA) || (WC == 0 && !OwnAB)) continue;
-            *PixelAt(Target, Origin, X, Y) = PixelFrom16((WA * CA.R + WB * CB.R + WC * CC.R) / Area,
-                                                         (WA * CA.G + WB * CB.G + WC * CC.G) / Area,
-                                                         (WA * CA.B + WB * CB.B + WC * CC.B) / Area);
+            // Coverage is decided at the pixel centre, colour at its top-left
+            // corner, so a pixel at a vertex gets exactly that vertex's colour.
+            const int64_t KA = Edge(BX, BY, CX, CY, PX - 1, PY - 1);
+            const int64_t KB = Edge(CX, CY, AX, AY, PX - 1, PY - 1);
+            const int64_t KC = Edge(AX, AY, BX, BY, PX - 1, PY - 1);
+            auto Mix = [&](int64_t ChannelA, int64_t ChannelB, int64_t ChannelC) {
+                return std::clamp<int64_t>((KA * ChannelA + KB * ChannelB + KC * ChannelC) / Area, 0, 0xFFFF);
+            };
+            *PixelAt(Target, Origin, X, Y) = PixelFrom16(Mix(CA.R, CB.R, CC.R), Mix(CA.G, CB.G, CC.G),
+                                                         Mix(CA.B, CB.B, CC.B));
         }
     }
 }

@@ -49,7 +49,8 @@ void PaintImageView(const TSurface& Dest, TBitmap& Picture, int32_t Scale, TImag
     FillSurfaceRect(Dest, SurfaceBounds(Dest), ColorToPixel(Color));
     if (Picture.Empty()) return;
 
-    if (Picture.PixelFormat() != pf32bit) Picture.SetPixelFormat(pf32bit);
+    // Normally already 32-bit; any other format is brought there opaque.
+    Ensure32Bit(Picture);
     const TSurface Source = SurfaceFromBitmap(Picture);
     Offset = ClampViewOffset(Offset, ScaledSide(Source.Width, Scale), ScaledSide(Source.Height, Scale), Dest.Width,
                              Dest.Height);

@@ -36,7 +36,7 @@ TRect ImageViewDestRect(int32_t SourceW, int32_t SourceH, int32_t Scale, const T
                         int32_t ViewH);
 
 /// Paints the inner area Dest of the view: fills it with Color as an opaque
-/// pixel, then, when Picture is not empty, brings Picture to 32 bits and draws
+/// pixel, then, when Picture is not empty, brings Picture to 32 bits (Ensure32Bit) and draws
 /// it at Scale percent, centred and moved by Offset, blended by its alpha.
 /// Offset is clamped in place, so a drag beyond the edge is forgotten.
 void PaintImageView(const TSurface& Dest, TBitmap& Picture, int32_t Scale, TImageViewMode Mode, TColor Color,

@@ -1,6 +1,6 @@
 // quorvia-cli: the viewer's load path without its window. "info" prints the
 // viewer's description of each picture, "convert" writes a loaded picture
-// as PAM or BMP, "formats" lists the registered extensions.
+// as PAM, BMP or a one-layer MQD document, "formats" lists the registered extensions.
 
 #include <cstdio>
 #include <exception>
@@ -8,6 +8,7 @@
 
 #include "app/MyGUtils.h"
 #include "display/Pix32.h"
+#include "document/MQDoc.h"
 #include "imaging/ImageLib.h"
 #include "platform/Graphics.h"
 #include "platform/Streams.h"
@@ -21,7 +22,13 @@ constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
 
 /// Loads any picture the viewer can show into Bitmap, chosen by extension.
-void LoadAnyPicture(TBitmap& Bitmap, const std::string& Path) { LoadPictureToBitmap(Bitmap, Path); }
+void LoadAnyPicture(TBitmap& Bitmap, const std::string& Path) {
+    // Layered documents show flattened without background, as in the viewer.
+    if (LowerCase(ExtractFileExtNoDot(Path)) == "mqd")
+        LoadDocumentToBitmap(Bitmap, Path);
+    else
+        LoadPictureToBitmap(Bitmap, Path);
+}
 
 /// Writes Bitmap as an 8-bit RGBA PAM file, rows top-down.
 void SavePam(const TBitmap& Source, const std::string& Path) {
@@ -55,8 +62,10 @@ void SavePicture(const TBitmap& Bitmap, const std::string& Path) {
         TBitmap Copy;
         Copy.Assign(&Bitmap);
         Copy.SaveToFile(Path);
+    } else if (Ext == "mqd") {
+        SavePictureAsDocument(Bitmap, Path);
     } else {
-        throw Exception("Cannot write ." + Ext + " files (use .pam or .bmp)");
+        throw Exception("Cannot write ." + Ext + " files (use .pam, .bmp or .mqd)");
     }
 }
 
@@ -112,7 +121,7 @@ int Formats() {
 int Usage() {
     std::fprintf(stderr,
                  "usage: quorvia-cli info FILE...       describe each picture as the viewer does\n"
-                 "       quorvia-cli convert IN OUT     write a picture as .pam (8-bit RGBA) or .bmp\n"
+                 "       quorvia-cli convert IN OUT     write a picture as .pam (8-bit RGBA), .bmp or .mqd\n"
                  "       quorvia-cli formats            list the registered file extensions\n");
     return ExitUsage;
 }

@@ -191,6 +191,16 @@ int64_t TCCITTDecoder::ReadRun(bool Black) {
     int64_t Sum = 0;
     size_t Node = 0;
     for (;;) {
+        const TTreeNode& Current = Tree[Node];
+        // A leaf is known by its missing children, without reading on: a code that ends a row
+        // on a byte boundary must not pull in the next row's first byte, nor may the last code
+        // of the data be lost.
+        if (Node != 0 && Current.Child[0] == 0 && Current.Child[1] == 0) {
+            Sum += Current.Value;
+            if (Current.Value < 64) return Sum; // terminating, end-of-line or invalid code
+            Node = 0;                           // make-up codes add up until a terminating one
+            continue;
+        }
         if (FBitsLeft == 0) {
             if (FBytesLeft == 0) return Sum;
             FCurrentByte = *FSource++;
@@ -199,14 +209,8 @@ int64_t TCCITTDecoder::ReadRun(bool Black) {
             FBitsLeft = 8;
         }
         const int Bit = (FCurrentByte & FMask) != 0;
-        size_t Next = Tree[Node].Child[Bit];
-        if (Next == 0) {
-            // A leaf: terminating codes end the run with the current bit unread; make-up codes
-            // add up and the walk goes on from the root.
-            Sum += Tree[Node].Value;
-            if (Tree[Node].Value < 64) return Sum;
-            Next = Tree[0].Child[Bit];
-        }
+        const size_t Next = Current.Child[Bit];
+        if (Next == 0) return Sum; // no code has these bits; the bit stays unread
         FMask >>= 1;
         --FBitsLeft;
         Node = Next;

@@ -137,16 +137,127 @@ void Swap3Scalar(const uint8_t* S, uint8_t* T, uint32_t Count) {
     }
 }
 
-#if defined(QV_HAVE_SSSE3_PATH)
-__attribute__((target("ssse3"))) void Swap3SSSE3(const uint8_t* S, uint8_t* T, uint32_t Count) {
-    // Five pixels per 16-byte register; the sixteenth byte is rewritten by the next step.
-    const __m128i Shuffle = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
-    uint32_t I = 0;
-    for (; I + 6 <= Count; I += 5) {
-        const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + I * 3));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(T + I * 3), _mm_shuffle_epi8(V, Shuffle));
+void Swap4Scalar(const uint8_t* S, uint8_t* T, uint32_t Count) {
+    for (uint32_t I = 0; I < Count; ++I, S += 4, T += 4) {
+        const uint8_t R = S[0], G = S[1], B = S[2], A = S[3];
+        T[0] = B;
+        T[1] = G;
+        T[2] = R;
+        T[3] = A;
     }
-    Swap3Scalar(S + I * 3, T + I * 3, Count - I);
+}
+
+#if defined(QV_HAVE_SSSE3_PATH)
+/// Shuffle masks that reverse the three bytes of every pixel in a block of 16
+/// pixels held in three registers: Masks[Out][In] picks the bytes of output
+/// register Out that come from input register In (0x80 selects zero).
+struct TSwap3Masks {
+    alignas(16) uint8_t Masks[3][3][16];
+    constexpr TSwap3Masks() : Masks{} {
+        for (int Out = 0; Out < 3; ++Out)
+            for (int I = 0; I < 16; ++I) {
+                const int O = Out * 16 + I;
+                const int Source = (O / 3) * 3 + 2 - O % 3;
+                for (int In = 0; In < 3; ++In)
+                    Masks[Out][In][I] = Source / 16 == In ? static_cast<uint8_t>(Source % 16) : 0x80;
+            }
+    }
+};
+constexpr TSwap3Masks Swap3Table;
+
+__attribute__((target("ssse3"))) void Swap3SSSE3(const uint8_t* S, uint8_t* T, uint32_t Count) {
+    auto Mask = [](int Out, int In) {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(Swap3Table.Masks[Out][In]));
+    };
+    const __m128i M00 = Mask(0, 0), M01 = Mask(0, 1), M10 = Mask(1, 0), M11 = Mask(1, 1), M12 = Mask(1, 2),
+                  M21 = Mask(2, 1), M22 = Mask(2, 2);
+    uint32_t I = 0;
+    for (; I + 16 <= Count; I += 16, S += 48, T += 48) {
+        const __m128i A = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S));
+        const __m128i B = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + 16));
+        const __m128i C = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + 32));
+        const __m128i O0 = _mm_or_si128(_mm_shuffle_epi8(A, M00), _mm_shuffle_epi8(B, M01));
+        const __m128i O1 = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(A, M10), _mm_shuffle_epi8(B, M11)),
+                                        _mm_shuffle_epi8(C, M12));
+        const __m128i O2 = _mm_or_si128(_mm_shuffle_epi8(B, M21), _mm_shuffle_epi8(C, M22));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(T), O0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(T + 16), O1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(T + 32), O2);
+    }
+    Swap3Scalar(S, T, Count - I);
+}
+
+__attribute__((target("ssse3"))) void Swap4SSSE3(const uint8_t* S, uint8_t* T, uint32_t Count) {
+    const __m128i Shuffle = _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+    uint32_t I = 0;
+    for (; I + 8 <= Count; I += 8, S += 32, T += 32) {
+        const __m128i A = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S));
+        const __m128i B = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(T), _mm_shuffle_epi8(A, Shuffle));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(T + 16), _mm_shuffle_epi8(B, Shuffle));
+    }
+    Swap4Scalar(S, T, Count - I);
+}
+
+/// Masks for the three 32-byte output blocks of a 96-byte step. Each 16-byte
+/// lane starts at an offset whose phase modulo 3 decides the pattern; its bytes
+/// come from a load two bytes before the lane (X) or two bytes after it (Y).
+struct TSwap3BlockMasks {
+    alignas(32) uint8_t X[3][32];
+    alignas(32) uint8_t Y[3][32];
+    constexpr TSwap3BlockMasks() : X{}, Y{} {
+        for (int Block = 0; Block < 3; ++Block)
+            for (int I = 0; I < 32; ++I) {
+                const int Phase = (2 * Block + I / 16) % 3;
+                const int O = Phase + I % 16;
+                const int Rel = (O / 3) * 3 + 2 - O % 3 - Phase; // -2 .. 17 from the lane start
+                X[Block][I] = Rel <= 13 ? static_cast<uint8_t>(Rel + 2) : 0x80;
+                Y[Block][I] = Rel <= 13 ? 0x80 : static_cast<uint8_t>(Rel - 2);
+            }
+    }
+};
+constexpr TSwap3BlockMasks Swap3Blocks;
+
+__attribute__((target("avx2"))) inline void Swap3Block(const uint8_t* Src, uint8_t* Dst, int Block) {
+    const __m256i MX = _mm256_load_si256(reinterpret_cast<const __m256i*>(Swap3Blocks.X[Block]));
+    const __m256i MY = _mm256_load_si256(reinterpret_cast<const __m256i*>(Swap3Blocks.Y[Block]));
+    const __m256i A = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Src - 2));
+    const __m256i B = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Src + 2));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst),
+                        _mm256_or_si256(_mm256_shuffle_epi8(A, MX), _mm256_shuffle_epi8(B, MY)));
+}
+
+__attribute__((target("avx2"))) void Swap3AVX2(const uint8_t* S, uint8_t* T, uint32_t Count) {
+    // Two overlapping loads per 32-byte block cover the pixels that straddle its lanes; the
+    // first pixel goes the scalar way so that the load two bytes early stays inside the row.
+    Swap3Scalar(S, T, 1);
+    uint32_t I = 1;
+    for (; I + 33 <= Count; I += 32) {
+        const uint8_t* Src = S + size_t{I} * 3;
+        uint8_t* Dst = T + size_t{I} * 3;
+        Swap3Block(Src, Dst, 0);
+        Swap3Block(Src + 32, Dst + 32, 1);
+        Swap3Block(Src + 64, Dst + 64, 2);
+    }
+    Swap3Scalar(S + size_t{I} * 3, T + size_t{I} * 3, Count - I);
+}
+
+__attribute__((target("avx2"))) void Swap4AVX2(const uint8_t* S, uint8_t* T, uint32_t Count) {
+    const __m256i Shuffle = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15, 2, 1, 0, 3, 6, 5,
+                                             4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+    uint32_t I = 0;
+    for (; I + 16 <= Count; I += 16, S += 64, T += 64) {
+        const __m256i A = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(S));
+        const __m256i B = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(S + 32));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(T), _mm256_shuffle_epi8(A, Shuffle));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(T + 32), _mm256_shuffle_epi8(B, Shuffle));
+    }
+    Swap4Scalar(S, T, Count - I);
+}
+
+bool HaveAVX2() {
+    static const bool Result = __builtin_cpu_supports("avx2");
+    return Result;
 }
 
 bool HaveSSSE3() {
@@ -155,9 +266,16 @@ bool HaveSSSE3() {
 }
 #endif
 
+// The 16-byte blocks are loaded before they are stored, so source and target may be the same row.
 void Swap3(const uint8_t* S, uint8_t* T, uint32_t Count) {
 #if defined(QV_HAVE_SSSE3_PATH)
-    if (HaveSSSE3() && S != T) {
+    // The wide path reads ahead of what it writes, so it needs rows that do not overlap.
+    const bool Apart = S + size_t{Count} * 3 <= T || T + size_t{Count} * 3 <= S;
+    if (Apart && Count > 0 && HaveAVX2()) {
+        Swap3AVX2(S, T, Count);
+        return;
+    }
+    if (HaveSSSE3()) {
         Swap3SSSE3(S, T, Count);
         return;
     }
@@ -166,16 +284,17 @@ void Swap3(const uint8_t* S, uint8_t* T, uint32_t Count) {
 }
 
 void Swap4(const uint8_t* S, uint8_t* T, uint32_t Count) {
-    for (uint32_t I = 0; I < Count; ++I) {
-        uint32_t V;
-        std::memcpy(&V, S + I * 4, 4);
-        // Bytes 0 and 2 exchange places; 1 and 3 stay, on either byte order.
-        const uint32_t Kept = V & 0xFF00FF00u;
-        const uint32_t Low = V & 0x000000FFu;
-        const uint32_t High = V & 0x00FF0000u;
-        V = Kept | (Low << 16) | (High >> 16);
-        std::memcpy(T + I * 4, &V, 4);
+#if defined(QV_HAVE_SSSE3_PATH)
+    if (HaveAVX2()) {
+        Swap4AVX2(S, T, Count);
+        return;
     }
+    if (HaveSSSE3()) {
+        Swap4SSSE3(S, T, Count);
+        return;
+    }
+#endif
+    Swap4Scalar(S, T, Count);
 }
 
 } // namespace
@@ -635,6 +754,36 @@ const uint8_t* IdentityTable() {
 
 } // namespace
 
+namespace {
+
+/// Whole interleaved rows from 16 to 8 bits: v * 255 div 65535 equals v div 257.
+template <bool Swap, int SourceSamples, int TargetSamples, bool WithAlpha>
+void Rows16To8(const uint8_t* S, uint8_t* T, uint32_t Count, bool Reverse, const uint8_t* Gamma) {
+    const int First = Reverse ? 2 : 0;
+    const int Third = Reverse ? 0 : 2;
+    for (uint32_t I = 0; I < Count; ++I, S += 2 * SourceSamples, T += TargetSamples) {
+        T[First] = Gamma[Read16(S, Swap) / 257];
+        T[1] = Gamma[Read16(S + 2, Swap) / 257];
+        T[Third] = Gamma[Read16(S + 4, Swap) / 257];
+        if constexpr (WithAlpha) T[3] = static_cast<uint8_t>(Read16(S + 6, Swap) / 257);
+    }
+}
+
+template <bool Swap>
+void Rows16To8(const uint8_t* S, uint8_t* T, uint32_t Count, int SourceSamples, int TargetSamples, bool Reverse,
+               const uint8_t* Gamma) {
+    if (SourceSamples == 4 && TargetSamples == 4)
+        Rows16To8<Swap, 4, 4, true>(S, T, Count, Reverse, Gamma);
+    else if (SourceSamples == 4)
+        Rows16To8<Swap, 4, 3, false>(S, T, Count, Reverse, Gamma);
+    else if (TargetSamples == 4)
+        Rows16To8<Swap, 3, 4, false>(S, T, Count, Reverse, Gamma);
+    else
+        Rows16To8<Swap, 3, 3, false>(S, T, Count, Reverse, Gamma);
+}
+
+} // namespace
+
 /// Shared body of the four RGB/BGR routines; Reverse exchanges the first and third colour samples.
 static void ConvertRGBFamily(const TColorManager& Cm, const void* const* Sources, size_t SourceCount,
                              uint8_t* Target, uint32_t Count, uint8_t Mask, bool Reverse) {
@@ -668,6 +817,15 @@ static void ConvertRGBFamily(const TColorManager& Cm, const void* const* Sources
             T[1] = S[1];
             T[B] = S[2];
         }
+        return;
+    }
+
+    if (S16 && !T16 && !Planar && Mask == 0xFF) {
+        const uint8_t* Table = Gamma ? Cm.GammaTable().data() : IdentityTable();
+        if (Swap)
+            Rows16To8<true>(Source, Target, Count, SourceSamples, TargetSamples, Reverse, Table);
+        else
+            Rows16To8<false>(Source, Target, Count, SourceSamples, TargetSamples, Reverse, Table);
         return;
     }
 

@@ -517,7 +517,7 @@ TEST(ConvertRGB, InterlacedPassesAddUpToTheWholeRow) {
     // Converting a row in two complementary passes must give what one full pass gives,
     // whichever path (block copy, shuffle or per-pixel) the routine takes.
     std::mt19937 Random(3);
-    const uint32_t Count = 53;
+    const uint32_t Count = 203; // several wide blocks plus a ragged tail
     for (TCS Source : {TCS::RGB, TCS::RGBA, TCS::BGR}) {
         for (TCS Target : {TCS::BGR, TCS::BGRA, TCS::RGB}) {
             for (uint8_t S : {uint8_t(8), uint8_t(16)}) {

@@ -1,0 +1,61 @@
+// The platform's picture classes from arbitrary bytes: Windows bitmaps, icons
+// and JPEG. Every input goes through all three; loading either raises a
+// qv::Exception or leaves a picture whose every pixel can be read, and a
+// loaded bitmap saves to a file that loads again.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/Graphics.h"
+#include "platform/Icon.h"
+#include "platform/JPEG.h"
+
+namespace {
+
+// Touches every pixel so that a wrong size or format shows under the sanitizers.
+uint32_t Checksum(const qv::TBitmap& Bitmap) {
+    uint32_t Sum = 0;
+    for (int Y = 0; Y < Bitmap.Height(); ++Y)
+        for (int X = 0; X < Bitmap.Width(); ++X) Sum += Bitmap.PixelBGRA(X, Y);
+    return Sum;
+}
+
+template <typename TPictureClass>
+void LoadAndTouch(const uint8_t* Data, size_t Size) {
+    qv::TBytesStream Stream(Data, static_cast<int64_t>(Size));
+    TPictureClass Picture;
+    try {
+        Picture.LoadFromStream(Stream);
+    } catch (const qv::Exception&) {
+        return;
+    }
+    qv::TBitmap Bitmap;
+    Bitmap.Assign(&Picture);
+    volatile uint32_t Sum = Checksum(Bitmap);
+    (void)Sum;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+    LoadAndTouch<qv::TIcon>(Data, Size);
+    LoadAndTouch<qv::TJPEGImage>(Data, Size);
+
+    qv::TBytesStream Stream(Data, static_cast<int64_t>(Size));
+    qv::TBitmap Bitmap;
+    try {
+        Bitmap.LoadFromStream(Stream);
+    } catch (const qv::Exception&) {
+        return 0;
+    }
+    volatile uint32_t Sum = Checksum(Bitmap);
+    (void)Sum;
+    qv::TMemoryStream Saved;
+    Bitmap.SaveToStream(Saved);
+    Saved.SetPosition(0);
+    qv::TBitmap Again;
+    Again.LoadFromStream(Saved);
+    if (Again.Width() != Bitmap.Width() || Again.Height() != Bitmap.Height() || Again.PixelFormat() != Bitmap.PixelFormat())
+        __builtin_trap();
+    return 0;
+}

@@ -86,8 +86,10 @@ public:
     /// the paper colour is kept.
     void Clear();
 
-    /// Reads an MQD stream into the document (Clear first). On failure the
-    /// layers read so far stay, the last one possibly without pixels.
+    /// Reads an MQD stream into the document (Clear first). Counts and sizes
+    /// the stream cannot hold, or beyond the bitmap size limit, raise EReadError
+    /// before anything is allocated. On failure the layers read so far stay,
+    /// the last one possibly without pixels.
     void LoadFromStream(TStream& Stream) override;
     /// Writes the document as an MQD stream of the current format version.
     void SaveToStream(TStream& Stream) override;

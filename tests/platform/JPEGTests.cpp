@@ -52,16 +52,9 @@ TEST(JPEGImage, ColourBaselineAndProgressiveDecodeAlike) {
     EXPECT_EQ(B.PixelFormat(), pf24bit);
     EXPECT_TRUE(Near(Rgba(B, 3, 4), 0xDC141EFFu, 4)) << std::hex << Rgba(B, 3, 4);
     EXPECT_TRUE(Near(Rgba(B, 12, 4), 0x0A14C8FFu, 4)) << std::hex << Rgba(B, 12, 4);
-    EXPECT_EQ(MaxChannelDifference(Progressive.Bitmap(), [&] {
-                  TRgbaImage Image{16, 8, {}};
-                  for (int Y = 0; Y < 8; ++Y)
-                      for (int X = 0; X < 16; ++X) {
-                          const uint32_t P = Rgba(B, X, Y);
-                          Image.Pixels.insert(Image.Pixels.end(), {uint8_t(P >> 24), uint8_t(P >> 16), uint8_t(P >> 8), uint8_t(P)});
-                      }
-                  return Image;
-              }()),
-              0);
+    // Same coefficients, other scan order: the same pixels.
+    for (int Y = 0; Y < 8; ++Y)
+        for (int X = 0; X < 16; ++X) ASSERT_EQ(Progressive.Bitmap().PixelBGRA(X, Y), B.PixelBGRA(X, Y)) << X << "," << Y;
 
     // Copying into a bitmap goes through AssignTo.
     TBitmap Copy;

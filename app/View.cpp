@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCollator>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFrame>
 #include <QHeaderView>
@@ -237,10 +238,15 @@ void TForm1::CreateBrowser() {
     FileListView->horizontalHeaderItem(1)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     FileListView->verticalHeader()->setVisible(false);
     FileListView->verticalHeader()->setDefaultSectionSize(FileListView->fontMetrics().height() + 4);
-    FileListView->horizontalHeader()->setMinimumSectionSize(80);
-    FileListView->horizontalHeader()->setStretchLastSection(true);
+    // "Pictures" keeps at least 80 pixels; "Size" takes what is left of the panel.
+    FileListView->horizontalHeader()->setMinimumSectionSize(24);
+    FileListView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    FileListView->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     FileListView->horizontalHeader()->setSectionsClickable(false);
     FileListView->setColumnWidth(0, 105);
+    connect(FileListView->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int Column, int, int Width) {
+        if (Column == 0 && Width < 80) FileListView->horizontalHeader()->resizeSection(0, 80);
+    });
     FileListView->setSelectionBehavior(QAbstractItemView::SelectRows);
     FileListView->setSelectionMode(QAbstractItemView::SingleSelection);
     FileListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -324,6 +330,19 @@ void TForm1::SelectFolder(const std::string& Folder) {
     FolderTree->expand(FolderModel->index("/"));
     FolderTree->setCurrentIndex(Index);
     FolderTree->scrollTo(Index);
+    // The model reads folders in the background: bring the selection into
+    // view again as each folder on its path arrives.
+    const QString Target = Q(Path);
+    disconnect(FScrollToFolder);
+    FScrollToFolder = connect(FolderModel, &QFileSystemModel::directoryLoaded, this, [this, Target](const QString& Loaded) {
+        const QModelIndex Current = FolderTree->currentIndex();
+        if (!Current.isValid() || FolderModel->filePath(Current) != Target) {
+            disconnect(FScrollToFolder);
+            return;
+        }
+        FolderTree->scrollTo(Current, QAbstractItemView::PositionAtCenter);
+        if (Loaded == QFileInfo(Target).absolutePath()) disconnect(FScrollToFolder);
+    });
 }
 
 // ---- Browsing ----------------------------------------------------------------

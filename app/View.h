@@ -132,6 +132,7 @@ private:
     void ApplyHideBrowser();
     void ApplyLinearZoomIn();
 
+    QMetaObject::Connection FScrollToFolder;
     std::unique_ptr<TImageList> FImageList;
     std::unique_ptr<TMenuStyle> FMenuStyle;
     std::string FExtensions;

@@ -66,15 +66,14 @@ public:
     }
     void Align() { FBits = (FBits + 7) / 8 * 8; }
     void Run(bool Black, uint32_t Length) {
-        while (Length > 2560) {
-            Put(ExtendedMakeUp[12]);
-            Length -= 2560;
-        }
-        if (Length >= 64) {
-            const uint32_t MakeUp = Length / 64 * 64;
+        const uint32_t Long = Length / 2560 * 2560 == Length && Length > 0 ? Length / 2560 - 1 : Length / 2560;
+        for (uint32_t Index = 0; Index < Long; ++Index) Put(ExtendedMakeUp[12]);
+        const uint32_t Rest = Length - Long * 2560;
+        if (Rest >= 64) {
+            const uint32_t MakeUp = Rest / 64 * 64;
             Put(MakeUp <= 1728 ? (Black ? BlackMakeUp : WhiteMakeUp)[MakeUp / 64 - 1] : ExtendedMakeUp[(MakeUp - 1792) / 64]);
         }
-        Put((Black ? BlackCodes : WhiteCodes)[Length % 64]);
+        Put((Black ? BlackCodes : WhiteCodes)[Rest % 64]);
     }
     void Row(const TRow& Pixels) {
         bool Black = false;

@@ -57,8 +57,6 @@ struct TChannel {
     }
 };
 
-enum class TAlphaSource { None, Direct, Mask };
-
 // Sets the alpha byte of every pixel of a 32-bit bitmap to opaque.
 void MakeOpaque(TBitmap& Bitmap) {
     for (int Y = 0; Y < Bitmap.Height(); ++Y) {

@@ -51,7 +51,6 @@ bool GuardedCreate(jpeg_decompress_struct* Info, TJpegError* Error) {
 bool GuardedReadHeader(jpeg_decompress_struct* Info, TJpegError* Error, const unsigned char* Data, unsigned long Size) {
     if (setjmp(Error->Jump)) return false;
     jpeg_mem_src(Info, Data, Size);
-    jpeg_save_markers(Info, JPEG_APP0 + 14, 0xFFFF);
     return jpeg_read_header(Info, TRUE) == JPEG_HEADER_OK;
 }
 
@@ -106,20 +105,15 @@ public:
     }
 
 private:
-    [[noreturn]] void Fail() { throw EInvalidGraphic(std::string("JPEG error: ") + FError.Message); }
+    // A call can also give up without an error exit (a stream of tables only).
+    [[noreturn]] void Fail() {
+        throw EInvalidGraphic(std::string("JPEG error: ") + (FError.Message[0] ? FError.Message : "the data holds no picture"));
+    }
 
     jpeg_decompress_struct FInfo;
     TJpegError FError;
     bool FCreated = false;
 };
-
-// Adobe's marker says whether CMYK samples are stored inverted (Photoshop
-// writes 255 for no ink).
-bool HasAdobeMarker(const jpeg_decompress_struct& Info) {
-    for (jpeg_saved_marker_ptr M = Info.marker_list; M; M = M->next)
-        if (M->marker == JPEG_APP0 + 14 && M->data_length >= 12 && std::memcmp(M->data, "Adobe", 5) == 0) return true;
-    return false;
-}
 
 inline uint8_t MulDiv255(unsigned A, unsigned B) { return static_cast<uint8_t>((A * B + 127) / 255); }
 
@@ -171,7 +165,8 @@ void TJPEGImage::Decode(const std::vector<uint8_t>& Data) {
         Info.out_color_space = JCS_EXT_BGR;
         break;
     }
-    const bool Inverted = Kind == TKind::Cmyk && HasAdobeMarker(Info);
+    // Adobe's marker means inverted CMYK samples: Photoshop writes 255 for no ink.
+    const bool Inverted = Kind == TKind::Cmyk && Info.saw_Adobe_marker;
     Decompressor.Start();
 
     TBitmap& Result = FBitmap;

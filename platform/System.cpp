@@ -74,10 +74,15 @@ bool TFolderSearch::FindFirst(const std::string& Path, int32_t Attr, TSearchRec&
     std::replace(Normal.begin(), Normal.end(), '\\', '/');
     const size_t Slash = Normal.find_last_of('/');
     auto State = std::make_unique<TState>();
-    State->Folder = Slash == std::string::npos ? std::string("./") : Normal.substr(0, Slash + 1);
-    State->Pattern = Slash == std::string::npos ? Normal : Normal.substr(Slash + 1);
+    if (Slash == std::string::npos) {
+        State->Folder.assign("./");
+        State->Pattern.assign(Normal);
+    } else {
+        State->Folder.assign(Normal, 0, Slash + 1);
+        State->Pattern.assign(Normal, Slash + 1, std::string::npos);
+    }
     // "*.*" matches every name, dotted or not, as on the desktop it comes from.
-    if (State->Pattern == "*.*") State->Pattern = "*";
+    if (State->Pattern == "*.*") State->Pattern.assign(1, '*');
     State->Attr = Attr;
     State->Dir = opendir(State->Folder.c_str());
     if (!State->Dir) return false;

@@ -99,7 +99,8 @@ void StretchBlendBilinear(const TSurface& Dest, const TSurface& Source, const TR
         Last = std::max(Last, Wx ? I + 1 : I);
     }
     const bool Vector = ActiveSimdLevel() == TSimdLevel::AVX2;
-    TBilinearPlan Plan{S.Index0.data(), S.Weight.data(), nullptr, Count, First, Last, Opacity, nullptr, nullptr};
+    TBilinearPlan Plan{S.Index0.data(), S.Weight.data(), nullptr, Count, First, Last, Opacity, nullptr, nullptr,
+                       false, false};
     if (Vector) {
         // Taps relative to First, weight pairs for the multiply-add, and room
         // for one vertically blended row with a spare column at the end.
@@ -110,6 +111,9 @@ void StretchBlendBilinear(const TSurface& Dest, const TSurface& Source, const TR
             const uint32_t Pair = (256 - S.Weight[K]) | S.Weight[K] << 16;
             std::fill_n(&S.WeightPair[static_cast<size_t>(K) * 4], 4, Pair);
         }
+        Plan.Direct = true;
+        for (int32_t K = 0; K < Count && Plan.Direct; ++K) Plan.Direct = S.Index0[K] == K && S.Weight[K] == 0;
+        Plan.Prepaired = Span <= Count;
         S.Columns.resize(static_cast<size_t>(Span + 1) * 4);
         S.Pairs.resize(static_cast<size_t>(Span + 1) * 8);
         Plan.WeightPair = S.WeightPair.data();
@@ -150,15 +154,30 @@ void StretchBlendBox(const TSurface& Dest, const TSurface& Source, const TRect& 
         S.Index1[K] = static_cast<int32_t>(std::clamp<int64_t>((Fx + HalfX) >> 16, 0, Source.Width - 1));
     }
     const bool Vector = ActiveSimdLevel() == TSimdLevel::AVX2;
+    TBoxPlan Plan{S.Index0.data(), S.Index1.data(), Count, 0, 0, nullptr};
+    if (Vector) {
+        // The vector rows sum the two sample rows once per column, from the
+        // first to the last column any tap reads, and index relative to it.
+        const auto [Min0, Max0] = std::minmax_element(S.Index0.begin(), S.Index0.end());
+        const auto [Min1, Max1] = std::minmax_element(S.Index1.begin(), S.Index1.end());
+        Plan.First = std::min(*Min0, *Min1);
+        Plan.Last = std::max(*Max0, *Max1);
+        for (int32_t K = 0; K < Count; ++K) {
+            S.Index0[K] -= Plan.First;
+            S.Index1[K] -= Plan.First;
+        }
+        S.Columns.resize(static_cast<size_t>(Plan.Last - Plan.First + 1) * 4);
+        Plan.Sums = S.Columns.data();
+    }
     for (int32_t Y = Clip.YFirst; Y < Clip.YEnd; ++Y) {
         const int64_t Fy = Clip.YStart + Clip.YStep * (Y - Clip.YFirst);
         const TPixel32* Row0 = Row(Source, std::min<int64_t>(Fy >> 16, Source.Height - 1));
         const TPixel32* Row1 = Row(Source, std::clamp<int64_t>((Fy + HalfY) >> 16, 0, Source.Height - 1));
         TPixel32* Dst = Row(Dest, Y) + Clip.XFirst;
         if (Vector)
-            BoxRowAvx2(Dst, Row0, Row1, S.Index0.data(), S.Index1.data(), Count);
+            BoxRowAvx2(Dst, Row0, Row1, Plan);
         else
-            BoxRowScalar(Dst, Row0, Row1, S.Index0.data(), S.Index1.data(), Count);
+            BoxRowScalar(Dst, Row0, Row1, Plan);
     }
 }
 

@@ -54,10 +54,9 @@ void BilinearRowScalar(TPixel32* Dst, const TPixel32* Row0, const TPixel32* Row1
     }
 }
 
-void BoxRowScalar(TPixel32* Dst, const TPixel32* Row0, const TPixel32* Row1, const int32_t* Index0,
-                  const int32_t* Index1, int32_t Count) {
-    for (int32_t K = 0; K < Count; ++K) {
-        const int32_t I0 = Index0[K], I1 = Index1[K];
+void BoxRowScalar(TPixel32* Dst, const TPixel32* Row0, const TPixel32* Row1, const TBoxPlan& Plan) {
+    for (int32_t K = 0; K < Plan.Count; ++K) {
+        const int32_t I0 = Plan.Index0[K], I1 = Plan.Index1[K];
         Dst[K] = BoxPixel(Dst[K], Row0[I0], Row0[I1], Row1[I0], Row1[I1]);
     }
 }
@@ -73,16 +72,6 @@ QV_AVX2 inline __m256i AlphaToColour(__m256i V) {
     return _mm256_shuffle_epi8(V, Mask);
 }
 
-// Bilinear values of pixels X (low lane) and X + 4 (high lane) in 32-bit lanes.
-QV_AVX2 inline __m256i BilinearTap(const int16_t* Pairs, const uint32_t* WeightPair, const int32_t* Index, int32_t X,
-                                   __m256i Unbias) {
-    const __m256i Pair = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(Pairs + 8 * Index[X + 4]),
-                                             reinterpret_cast<const __m128i*>(Pairs + 8 * Index[X]));
-    const __m256i Weight = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(WeightPair + 4 * (X + 4)),
-                                               reinterpret_cast<const __m128i*>(WeightPair + 4 * X));
-    return _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(Pair, Weight), Unbias), 16);
-}
-
 // d + ((v - d) * a >> 8) with a = v_alpha * opacity >> 8; only bits 8..15 of
 // the product matter, and a wrapping 16-bit multiply keeps them. a is 0 on
 // the alpha lanes, which therefore keep d.
@@ -90,10 +79,6 @@ QV_AVX2 inline __m256i BlendOver(__m256i V, __m256i D, __m256i Opacity) {
     const __m256i A = AlphaToColour(_mm256_srli_epi16(_mm256_mullo_epi16(V, Opacity), 8));
     const __m256i Product = _mm256_mullo_epi16(_mm256_sub_epi16(V, D), A);
     return _mm256_and_si256(_mm256_add_epi16(D, _mm256_srli_epi16(Product, 8)), _mm256_set1_epi16(0xFF));
-}
-
-QV_AVX2 inline __m256i Average4(__m256i S00, __m256i S01, __m256i S10, __m256i S11) {
-    return _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(S00, S01), _mm256_add_epi16(S10, S11)), 2);
 }
 
 // d * (256 - k) + v * k >> 8 with k = 256 for an opaque average (v exactly),
@@ -113,98 +98,166 @@ QV_AVX2 inline __m256i BoxOver(__m256i V, __m256i D) {
 // the pairs are stored biased by -32768 to fit signed 16 bits, and the bias
 // comes back as 32768 * 256. The sum before the final >> 16 equals the
 // scalar one term for term, so every value is identical.
-QV_AVX2 void BilinearRowAvx2(TPixel32* Dst, const TPixel32* Row0, const TPixel32* Row1,
-                                                     uint32_t Wy, const TBilinearPlan& Plan) {
+// (p0 * 256 + (p1 - p0) * w) >> 8 on 16-bit lanes; the sum fits 16 bits, so the product may wrap.
+QV_AVX2 inline __m256i Vertical(__m256i A, __m256i B, __m256i W) {
+    return _mm256_srli_epi16(_mm256_add_epi16(_mm256_slli_epi16(A, 8), _mm256_mullo_epi16(_mm256_sub_epi16(B, A), W)),
+                             8);
+}
+
+// Bilinear values of pixels X (low lane) and X + 4 (high lane) in 32-bit
+// lanes, from interleaved column pairs or from the columns themselves.
+QV_AVX2 inline __m256i BilinearTap(const TBilinearPlan& Plan, int32_t X, __m256i Interleave, __m256i Bias,
+                                   __m256i Unbias) {
+    const int32_t* Index = Plan.Index;
+    __m256i Pair;
+    if (Plan.Prepaired) {
+        Pair = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(Plan.Pairs + 8 * Index[X + 4]),
+                                   reinterpret_cast<const __m128i*>(Plan.Pairs + 8 * Index[X]));
+    } else {
+        const __m256i C = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(Plan.Columns + 4 * Index[X + 4]),
+                                              reinterpret_cast<const __m128i*>(Plan.Columns + 4 * Index[X]));
+        Pair = _mm256_xor_si256(_mm256_shuffle_epi8(C, Interleave), Bias);
+    }
+    const __m256i Weight = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(Plan.WeightPair + 4 * (X + 4)),
+                                               reinterpret_cast<const __m128i*>(Plan.WeightPair + 4 * X));
+    return _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(Pair, Weight), Unbias), 16);
+}
+
+// Copies along the row (no horizontal weights, source columns in order): the
+// sample is c >> 8 of the vertical blend alone, straight from the two rows.
+QV_AVX2 void BilinearRowDirectAvx2(TPixel32* Dst, const TPixel32* Src0, const TPixel32* Src1, uint32_t Wy,
+                                   int32_t Count, __m256i Opacity) {
+    const __m256i WeightY = _mm256_set1_epi16(static_cast<int16_t>(Wy));
+    const __m256i Zero = _mm256_setzero_si256();
+    for (int32_t X = 0; X + 8 <= Count; X += 8) {
+        const __m256i A = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Src0 + X));
+        const __m256i B = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Src1 + X));
+        const __m256i D = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Dst + X));
+        const __m256i Low = BlendOver(Vertical(_mm256_unpacklo_epi8(A, Zero), _mm256_unpacklo_epi8(B, Zero), WeightY),
+                                      _mm256_unpacklo_epi8(D, Zero), Opacity);
+        const __m256i High = BlendOver(Vertical(_mm256_unpackhi_epi8(A, Zero), _mm256_unpackhi_epi8(B, Zero), WeightY),
+                                       _mm256_unpackhi_epi8(D, Zero), Opacity);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst + X), _mm256_packus_epi16(Low, High));
+    }
+}
+
+QV_AVX2 void BilinearRowAvx2(TPixel32* Dst, const TPixel32* Row0, const TPixel32* Row1, uint32_t Wy,
+                             const TBilinearPlan& Plan) {
     const int32_t Span = Plan.Last - Plan.First + 1;
     const TPixel32* Src0 = Row0 + Plan.First;
     const TPixel32* Src1 = Row1 + Plan.First;
-    uint16_t* Columns = Plan.Columns;
-    int16_t* Pairs = Plan.Pairs;
-
-    const __m256i WeightY = _mm256_set1_epi16(static_cast<int16_t>(Wy));
-    int32_t K = 0;
-    for (; K + 4 <= Span; K += 4) {
-        const __m256i A = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Src0 + K)));
-        const __m256i B = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Src1 + K)));
-        const __m256i C = _mm256_add_epi16(_mm256_slli_epi16(A, 8), _mm256_mullo_epi16(_mm256_sub_epi16(B, A), WeightY));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Columns + 4 * K), C);
-    }
-    for (; K < Span; ++K)
-        for (int Shift = 0, C = 0; C < 4; ++C, Shift += 8) {
-            const uint32_t P0 = Src0[K] >> Shift & 0xFF, P1 = Src1[K] >> Shift & 0xFF;
-            Columns[4 * K + C] = static_cast<uint16_t>(P0 * (256 - Wy) + P1 * Wy);
-        }
-    // The spare column pairs the last one with itself; its weight is always 0.
-    for (int C = 0; C < 4; ++C) Columns[4 * Span + C] = Columns[4 * (Span - 1) + C];
-
-    const __m256i Interleave = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0, 1, 8, 9, 2,
-                                                3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
-    const __m256i Bias = _mm256_set1_epi16(static_cast<int16_t>(0x8000));
-    for (K = 0; K + 2 <= Span; K += 2) {
-        const __m256i C = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(Columns + 4 * (K + 1)),
-                                              reinterpret_cast<const __m128i*>(Columns + 4 * K));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Pairs + 8 * K),
-                            _mm256_xor_si256(_mm256_shuffle_epi8(C, Interleave), Bias));
-    }
-    for (; K < Span; ++K) {
-        const __m128i C = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Columns + 4 * K));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(Pairs + 8 * K),
-                         _mm_xor_si128(_mm_shuffle_epi8(C, _mm256_castsi256_si128(Interleave)),
-                                       _mm256_castsi256_si128(Bias)));
-    }
-
-    const int32_t* Index = Plan.Index;
-    const uint32_t* WeightPair = Plan.WeightPair;
-    const __m256i Unbias = _mm256_set1_epi32(1 << 23);
     const __m256i Opacity = _mm256_set1_epi16(Plan.Opacity);
-    const __m256i Zero = _mm256_setzero_si256();
-    int32_t X = 0;
-    for (; X + 8 <= Plan.Count; X += 8) {
+    const int32_t Vectored = Plan.Count & ~7;
+
+    if (Plan.Direct) {
+        BilinearRowDirectAvx2(Dst, Src0, Src1, Wy, Plan.Count, Opacity);
+    } else {
+        uint16_t* Columns = Plan.Columns;
+        const __m256i WeightY = _mm256_set1_epi16(static_cast<int16_t>(Wy));
+        int32_t K = 0;
+        for (; K + 4 <= Span; K += 4) {
+            const __m256i A = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Src0 + K)));
+            const __m256i B = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Src1 + K)));
+            const __m256i C =
+                _mm256_add_epi16(_mm256_slli_epi16(A, 8), _mm256_mullo_epi16(_mm256_sub_epi16(B, A), WeightY));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(Columns + 4 * K), C);
+        }
+        for (; K < Span; ++K)
+            for (int Shift = 0, C = 0; C < 4; ++C, Shift += 8) {
+                const uint32_t P0 = Src0[K] >> Shift & 0xFF, P1 = Src1[K] >> Shift & 0xFF;
+                Columns[4 * K + C] = static_cast<uint16_t>(P0 * (256 - Wy) + P1 * Wy);
+            }
+        // The spare column pairs the last one with itself; its weight is always 0.
+        for (int C = 0; C < 4; ++C) Columns[4 * Span + C] = Columns[4 * (Span - 1) + C];
+
+        const __m256i Interleave = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0, 1, 8, 9,
+                                                    2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+        const __m256i Bias = _mm256_set1_epi16(static_cast<int16_t>(0x8000));
+        // Enlarging reuses each column pair for several destination pixels, so
+        // the pairs are interleaved once per row; reducing interleaves per tap.
+        if (Plan.Prepaired) {
+            int16_t* Out = Plan.Pairs;
+            for (K = 0; K + 2 <= Span; K += 2) {
+                const __m256i C = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(Columns + 4 * (K + 1)),
+                                                      reinterpret_cast<const __m128i*>(Columns + 4 * K));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + 8 * K),
+                                    _mm256_xor_si256(_mm256_shuffle_epi8(C, Interleave), Bias));
+            }
+            for (; K < Span; ++K) {
+                const __m128i C = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Columns + 4 * K));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + 8 * K),
+                                 _mm_xor_si128(_mm_shuffle_epi8(C, _mm256_castsi256_si128(Interleave)),
+                                               _mm256_castsi256_si128(Bias)));
+            }
+        }
+
+        const __m256i Unbias = _mm256_set1_epi32(1 << 23);
+        const __m256i Zero = _mm256_setzero_si256();
         // Pixel X + J goes to the low lane and X + J + 4 to the high lane, so
-        // the two packs leave the eight pixels in order.
-        const __m256i V = _mm256_packus_epi16(
-            _mm256_packs_epi32(BilinearTap(Pairs, WeightPair, Index, X, Unbias),
-                               BilinearTap(Pairs, WeightPair, Index, X + 1, Unbias)),
-            _mm256_packs_epi32(BilinearTap(Pairs, WeightPair, Index, X + 2, Unbias),
-                               BilinearTap(Pairs, WeightPair, Index, X + 3, Unbias)));
-        const __m256i D = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Dst + X));
-        const __m256i Low = BlendOver(_mm256_unpacklo_epi8(V, Zero), _mm256_unpacklo_epi8(D, Zero), Opacity);
-        const __m256i High = BlendOver(_mm256_unpackhi_epi8(V, Zero), _mm256_unpackhi_epi8(D, Zero), Opacity);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst + X), _mm256_packus_epi16(Low, High));
+        // the two packs below leave the eight pixels in order.
+        for (int32_t X = 0; X < Vectored; X += 8) {
+            const __m256i V = _mm256_packus_epi16(_mm256_packs_epi32(BilinearTap(Plan, X, Interleave, Bias, Unbias),
+                                                                     BilinearTap(Plan, X + 1, Interleave, Bias, Unbias)),
+                                                  _mm256_packs_epi32(BilinearTap(Plan, X + 2, Interleave, Bias, Unbias),
+                                                                     BilinearTap(Plan, X + 3, Interleave, Bias, Unbias)));
+            const __m256i D = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Dst + X));
+            const __m256i Low = BlendOver(_mm256_unpacklo_epi8(V, Zero), _mm256_unpacklo_epi8(D, Zero), Opacity);
+            const __m256i High = BlendOver(_mm256_unpackhi_epi8(V, Zero), _mm256_unpackhi_epi8(D, Zero), Opacity);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst + X), _mm256_packus_epi16(Low, High));
+        }
     }
-    for (; X < Plan.Count; ++X) {
-        const int32_t I = Index[X] + Plan.First;
+    for (int32_t X = Vectored; X < Plan.Count; ++X) {
+        const int32_t I = Plan.Index[X] + Plan.First;
         const uint32_t Wx = Plan.Weight[X];
         const int32_t J = Wx ? I + 1 : I;
         Dst[X] = BilinearPixel(Dst[X], Row0[I], Row0[J], Row1[I], Row1[J], Wx, Wy, Plan.Opacity);
     }
 }
 
-// Four gathered samples per pixel, summed in 16-bit lanes.
-QV_AVX2 void BoxRowAvx2(TPixel32* Dst, const TPixel32* Row0, const TPixel32* Row1,
-                                                const int32_t* Index0, const int32_t* Index1, int32_t Count) {
+// Two pixels' column sums (16-bit channels) at columns I and J.
+QV_AVX2 inline __m128i LoadSums(const uint16_t* Sums, int32_t I, int32_t J) {
+    const __m128d Low = _mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Sums + 4 * I)));
+    return _mm_castpd_si128(_mm_loadh_pd(Low, reinterpret_cast<const double*>(Sums + 4 * J)));
+}
+
+// The averages of pixels X, X + 1 (low lane) and X + 4, X + 5 (high lane),
+// matching the lanes of a byte unpack of eight destination pixels.
+QV_AVX2 inline __m256i BoxAverages(const TBoxPlan& Plan, int32_t X) {
+    const int32_t* I0 = Plan.Index0;
+    const int32_t* I1 = Plan.Index1;
+    const __m256i First = _mm256_set_m128i(LoadSums(Plan.Sums, I0[X + 4], I0[X + 5]), LoadSums(Plan.Sums, I0[X], I0[X + 1]));
+    const __m256i Second =
+        _mm256_set_m128i(LoadSums(Plan.Sums, I1[X + 4], I1[X + 5]), LoadSums(Plan.Sums, I1[X], I1[X + 1]));
+    return _mm256_srli_epi16(_mm256_add_epi16(First, Second), 2);
+}
+
+// The two sample rows are summed once per source column; each destination
+// pixel then adds the sums at its two columns: the same four-sample total.
+QV_AVX2 void BoxRowAvx2(TPixel32* Dst, const TPixel32* Row0, const TPixel32* Row1, const TBoxPlan& Plan) {
+    const int32_t Span = Plan.Last - Plan.First + 1;
+    const TPixel32* Src0 = Row0 + Plan.First;
+    const TPixel32* Src1 = Row1 + Plan.First;
+    uint16_t* Sums = Plan.Sums;
+    int32_t K = 0;
+    for (; K + 4 <= Span; K += 4) {
+        const __m256i A = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Src0 + K)));
+        const __m256i B = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Src1 + K)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Sums + 4 * K), _mm256_add_epi16(A, B));
+    }
+    for (; K < Span; ++K)
+        for (int Shift = 0, C = 0; C < 4; ++C, Shift += 8)
+            Sums[4 * K + C] = static_cast<uint16_t>((Src0[K] >> Shift & 0xFF) + (Src1[K] >> Shift & 0xFF));
+
     const __m256i Zero = _mm256_setzero_si256();
-    const int* Base0 = reinterpret_cast<const int*>(Row0);
-    const int* Base1 = reinterpret_cast<const int*>(Row1);
     int32_t X = 0;
-    for (; X + 8 <= Count; X += 8) {
-        const __m256i I0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Index0 + X));
-        const __m256i I1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Index1 + X));
-        const __m256i S00 = _mm256_i32gather_epi32(Base0, I0, 4);
-        const __m256i S01 = _mm256_i32gather_epi32(Base0, I1, 4);
-        const __m256i S10 = _mm256_i32gather_epi32(Base1, I0, 4);
-        const __m256i S11 = _mm256_i32gather_epi32(Base1, I1, 4);
+    for (; X + 8 <= Plan.Count; X += 8) {
         const __m256i D = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Dst + X));
-        const __m256i Low = BoxOver(Average4(_mm256_unpacklo_epi8(S00, Zero), _mm256_unpacklo_epi8(S01, Zero),
-                                          _mm256_unpacklo_epi8(S10, Zero), _mm256_unpacklo_epi8(S11, Zero)),
-                                  _mm256_unpacklo_epi8(D, Zero));
-        const __m256i High = BoxOver(Average4(_mm256_unpackhi_epi8(S00, Zero), _mm256_unpackhi_epi8(S01, Zero),
-                                           _mm256_unpackhi_epi8(S10, Zero), _mm256_unpackhi_epi8(S11, Zero)),
-                                   _mm256_unpackhi_epi8(D, Zero));
+        const __m256i Low = BoxOver(BoxAverages(Plan, X), _mm256_unpacklo_epi8(D, Zero));
+        const __m256i High = BoxOver(BoxAverages(Plan, X + 2), _mm256_unpackhi_epi8(D, Zero));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst + X), _mm256_packus_epi16(Low, High));
     }
-    for (; X < Count; ++X) {
-        const int32_t I0 = Index0[X], I1 = Index1[X];
+    for (; X < Plan.Count; ++X) {
+        const int32_t I0 = Plan.Index0[X] + Plan.First, I1 = Plan.Index1[X] + Plan.First;
         Dst[X] = BoxPixel(Dst[X], Row0[I0], Row0[I1], Row1[I0], Row1[I1]);
     }
 }
@@ -216,9 +269,8 @@ void BilinearRowAvx2(TPixel32* Dst, const TPixel32* Row0, const TPixel32* Row1, 
     BilinearRowScalar(Dst, Row0, Row1, Wy, Plan);
 }
 
-void BoxRowAvx2(TPixel32* Dst, const TPixel32* Row0, const TPixel32* Row1, const int32_t* Index0,
-                const int32_t* Index1, int32_t Count) {
-    BoxRowScalar(Dst, Row0, Row1, Index0, Index1, Count);
+void BoxRowAvx2(TPixel32* Dst, const TPixel32* Row0, const TPixel32* Row1, const TBoxPlan& Plan) {
+    BoxRowScalar(Dst, Row0, Row1, Plan);
 }
 
 #endif

@@ -335,6 +335,31 @@ TEST(PixRender, BilinearCoversEveryWeightPairExactly) {
     });
 }
 
+TEST(PixRender, BilinearAtActualWidthMatchesReference) {
+    // A rectangle as wide as the source steps whole columns: every horizontal
+    // weight is 0, while the height still blends rows.
+    ForEachSimdLevel([](TSimdLevel Level) {
+        std::mt19937 Rng(8);
+        for (int Round = 0; Round < 40; ++Round) {
+            const int Width = 1 + static_cast<int>(Rng() % 70);
+            TTestSurface Source(Width, 9, 1), Dest(80, 20, 0, true);
+            qvtest::FillRandom(Source, Rng);
+            qvtest::FillRandom(Dest, Rng);
+            const int Left = static_cast<int>(Rng() % 20) - 10, Top = static_cast<int>(Rng() % 6) - 3;
+            const TRect R = Rect(Left, Top, Left + Width, Top + 9 + static_cast<int>(Rng() % 20));
+            const int Opacity = Round % 2 ? 255 : static_cast<int>(Rng() % 256);
+            const std::vector<TPixel32> Before = Snapshot(Dest);
+            StretchBlendBilinear(Dest, Source, R, static_cast<uint8_t>(Opacity));
+            const std::vector<TPixel32> Expected =
+                ReferenceDraw(Before, 80, 20, Source, R,
+                              [&](TPixel32 D, const TTestSurface& S, int64_t Fx, int64_t Fy, int64_t, int64_t) {
+                                  return ReferenceBilinear(D, S, Fx, Fy, Opacity);
+                              });
+            ASSERT_EQ(Snapshot(Dest), Expected) << "level " << static_cast<int>(Level) << " round " << Round;
+        }
+    });
+}
+
 TEST(PixRender, BilinearMatchesReferenceOnRandomLayouts) { RandomizedAgainstReference(TRoutine::Bilinear, 1, 1500); }
 
 TEST(PixRender, BoxMatchesReferenceOnRandomLayouts) { RandomizedAgainstReference(TRoutine::Box, 2, 1500); }

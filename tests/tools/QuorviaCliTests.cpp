@@ -146,7 +146,9 @@ TEST(QuorviaCliCorpus, ConvertedPlatformFormatsMatchReferences) {
             // A reference with alpha 0 everywhere took a padding byte for alpha (rgb32bf.bmp).
             bool ReferenceAlpha = false;
             for (size_t I = 3; I < Reference.Pixels.size(); I += 4) ReferenceAlpha |= Reference.Pixels[I] != 0;
-            const int Tolerance = std::string(Format) == "jpeg" ? 1 : (Name.find("16") != std::string::npos ? 1 : 0);
+            // JPEG decoders round differently; 5- and 6-bit samples of the 16-bit
+            // bitmap widen by bit replication here and by truncation in its reference.
+            const int Tolerance = std::string(Format) == "jpeg" || Name == "rgb16-565.bmp" ? 1 : 0;
             int Worst = 0;
             for (size_t I = 0; I < Got.Pixels.size(); ++I) {
                 if (I % 4 == 3 && !ReferenceAlpha) continue;

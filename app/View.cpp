@@ -327,7 +327,7 @@ void TForm1::SelectFolder(const std::string& Folder) {
     while (Path.size() > 1 && Path.back() == '/') Path.pop_back();
     const QModelIndex Index = FolderModel->index(Q(Path));
     if (!Index.isValid()) return;
-    FolderTree->expand(FolderModel->index("/"));
+    for (QModelIndex Parent = Index.parent(); Parent.isValid(); Parent = Parent.parent()) FolderTree->expand(Parent);
     FolderTree->setCurrentIndex(Index);
     FolderTree->scrollTo(Index);
     // The model reads folders in the background: bring the selection into
@@ -340,7 +340,10 @@ void TForm1::SelectFolder(const std::string& Folder) {
             disconnect(FScrollToFolder);
             return;
         }
-        FolderTree->scrollTo(Current, QAbstractItemView::PositionAtCenter);
+        // Queued: the view lays out the new rows only after this notification.
+        QMetaObject::invokeMethod(
+            FolderTree, [this, Current] { FolderTree->scrollTo(Current, QAbstractItemView::PositionAtCenter); },
+            Qt::QueuedConnection);
         if (Loaded == QFileInfo(Target).absolutePath()) disconnect(FScrollToFolder);
     });
 }

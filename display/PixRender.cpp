@@ -105,11 +105,10 @@ void StretchBlendBilinear(const TSurface& Dest, const TSurface& Source, const TR
         // Taps relative to First, weight pairs for the multiply-add, and room
         // for one vertically blended row with a spare column at the end.
         const int32_t Span = Last - First + 1;
-        S.WeightPair.resize(static_cast<size_t>(Count) * 4);
+        S.WeightPair.resize(static_cast<size_t>(Count));
         for (int32_t K = 0; K < Count; ++K) {
             S.Index0[K] -= First;
-            const uint32_t Pair = (256 - S.Weight[K]) | S.Weight[K] << 16;
-            std::fill_n(&S.WeightPair[static_cast<size_t>(K) * 4], 4, Pair);
+            S.WeightPair[K] = (256 - S.Weight[K]) | S.Weight[K] << 16;
         }
         Plan.Direct = true;
         for (int32_t K = 0; K < Count && Plan.Direct; ++K) Plan.Direct = S.Index0[K] == K && S.Weight[K] == 0;

@@ -104,23 +104,24 @@ QV_AVX2 inline __m256i Vertical(__m256i A, __m256i B, __m256i W) {
                              8);
 }
 
-// Bilinear values of pixels X (low lane) and X + 4 (high lane) in 32-bit
-// lanes, from interleaved column pairs or from the columns themselves.
-QV_AVX2 inline __m256i BilinearTap(const TBilinearPlan& Plan, int32_t X, __m256i Interleave, __m256i Bias,
-                                   __m256i Unbias) {
+// Bilinear values less 128 of pixels X + J (low lane) and X + J + 4 (high
+// lane) in 32-bit lanes, from interleaved biased column pairs (or the biased
+// columns themselves) and the weight pairs of pixels X..X + 7. The bias of
+// -32768 per value comes back as -128 after the shift: (T - 2^23) >> 16.
+QV_AVX2 inline __m256i BilinearTap(const TBilinearPlan& Plan, int32_t X, int J, __m256i Weights, __m256i Interleave) {
     const int32_t* Index = Plan.Index;
     __m256i Pair;
     if (Plan.Prepaired) {
-        Pair = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(Plan.Pairs + 8 * Index[X + 4]),
-                                   reinterpret_cast<const __m128i*>(Plan.Pairs + 8 * Index[X]));
+        Pair = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(Plan.Pairs + 8 * Index[X + J + 4]),
+                                   reinterpret_cast<const __m128i*>(Plan.Pairs + 8 * Index[X + J]));
     } else {
-        const __m256i C = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(Plan.Columns + 4 * Index[X + 4]),
-                                              reinterpret_cast<const __m128i*>(Plan.Columns + 4 * Index[X]));
-        Pair = _mm256_xor_si256(_mm256_shuffle_epi8(C, Interleave), Bias);
+        const __m256i C = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(Plan.Columns + 4 * Index[X + J + 4]),
+                                              reinterpret_cast<const __m128i*>(Plan.Columns + 4 * Index[X + J]));
+        Pair = _mm256_shuffle_epi8(C, Interleave);
     }
-    const __m256i Weight = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(Plan.WeightPair + 4 * (X + 4)),
-                                               reinterpret_cast<const __m128i*>(Plan.WeightPair + 4 * X));
-    return _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(Pair, Weight), Unbias), 16);
+    const __m256i Spread = _mm256_setr_epi32(J, J, J, J, J + 4, J + 4, J + 4, J + 4);
+    const __m256i Weight = _mm256_permutevar8x32_epi32(Weights, Spread);
+    return _mm256_srai_epi32(_mm256_madd_epi16(Pair, Weight), 16);
 }
 
 // Copies along the row (no horizontal weights, source columns in order): the
@@ -129,6 +130,16 @@ QV_AVX2 void BilinearRowDirectAvx2(TPixel32* Dst, const TPixel32* Src0, const TP
                                    int32_t Count, __m256i Opacity) {
     const __m256i WeightY = _mm256_set1_epi16(static_cast<int16_t>(Wy));
     const __m256i Zero = _mm256_setzero_si256();
+    if (Wy == 0) {
+        for (int32_t X = 0; X + 8 <= Count; X += 8) {
+            const __m256i V = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Src0 + X));
+            const __m256i D = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Dst + X));
+            const __m256i Low = BlendOver(_mm256_unpacklo_epi8(V, Zero), _mm256_unpacklo_epi8(D, Zero), Opacity);
+            const __m256i High = BlendOver(_mm256_unpackhi_epi8(V, Zero), _mm256_unpackhi_epi8(D, Zero), Opacity);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst + X), _mm256_packus_epi16(Low, High));
+        }
+        return;
+    }
     for (int32_t X = 0; X + 8 <= Count; X += 8) {
         const __m256i A = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Src0 + X));
         const __m256i B = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Src1 + X));
@@ -152,27 +163,28 @@ QV_AVX2 void BilinearRowAvx2(TPixel32* Dst, const TPixel32* Row0, const TPixel32
     if (Plan.Direct) {
         BilinearRowDirectAvx2(Dst, Src0, Src1, Wy, Plan.Count, Opacity);
     } else {
+        // Columns hold c - 32768 (stored as c ^ 0x8000) ready for the signed multiply-add.
         uint16_t* Columns = Plan.Columns;
         const __m256i WeightY = _mm256_set1_epi16(static_cast<int16_t>(Wy));
+        const __m256i Bias = _mm256_set1_epi16(static_cast<int16_t>(0x8000));
         int32_t K = 0;
         for (; K + 4 <= Span; K += 4) {
             const __m256i A = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Src0 + K)));
             const __m256i B = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Src1 + K)));
             const __m256i C =
                 _mm256_add_epi16(_mm256_slli_epi16(A, 8), _mm256_mullo_epi16(_mm256_sub_epi16(B, A), WeightY));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(Columns + 4 * K), C);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(Columns + 4 * K), _mm256_xor_si256(C, Bias));
         }
         for (; K < Span; ++K)
             for (int Shift = 0, C = 0; C < 4; ++C, Shift += 8) {
                 const uint32_t P0 = Src0[K] >> Shift & 0xFF, P1 = Src1[K] >> Shift & 0xFF;
-                Columns[4 * K + C] = static_cast<uint16_t>(P0 * (256 - Wy) + P1 * Wy);
+                Columns[4 * K + C] = static_cast<uint16_t>((P0 * (256 - Wy) + P1 * Wy) ^ 0x8000);
             }
         // The spare column pairs the last one with itself; its weight is always 0.
         for (int C = 0; C < 4; ++C) Columns[4 * Span + C] = Columns[4 * (Span - 1) + C];
 
         const __m256i Interleave = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0, 1, 8, 9,
                                                     2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
-        const __m256i Bias = _mm256_set1_epi16(static_cast<int16_t>(0x8000));
         // Enlarging reuses each column pair for several destination pixels, so
         // the pairs are interleaved once per row; reducing interleaves per tap.
         if (Plan.Prepaired) {
@@ -180,26 +192,28 @@ QV_AVX2 void BilinearRowAvx2(TPixel32* Dst, const TPixel32* Row0, const TPixel32
             for (K = 0; K + 2 <= Span; K += 2) {
                 const __m256i C = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(Columns + 4 * (K + 1)),
                                                       reinterpret_cast<const __m128i*>(Columns + 4 * K));
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + 8 * K),
-                                    _mm256_xor_si256(_mm256_shuffle_epi8(C, Interleave), Bias));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + 8 * K), _mm256_shuffle_epi8(C, Interleave));
             }
             for (; K < Span; ++K) {
                 const __m128i C = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Columns + 4 * K));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + 8 * K),
-                                 _mm_xor_si128(_mm_shuffle_epi8(C, _mm256_castsi256_si128(Interleave)),
-                                               _mm256_castsi256_si128(Bias)));
+                                 _mm_shuffle_epi8(C, _mm256_castsi256_si128(Interleave)));
             }
         }
 
-        const __m256i Unbias = _mm256_set1_epi32(1 << 23);
         const __m256i Zero = _mm256_setzero_si256();
+        const __m256i Recentre = _mm256_set1_epi8(static_cast<char>(0x80));
         // Pixel X + J goes to the low lane and X + J + 4 to the high lane, so
-        // the two packs below leave the eight pixels in order.
+        // the two packs below leave the eight pixels in order; the values
+        // less 128 fit signed bytes, and flipping the top bit adds 128 back.
         for (int32_t X = 0; X < Vectored; X += 8) {
-            const __m256i V = _mm256_packus_epi16(_mm256_packs_epi32(BilinearTap(Plan, X, Interleave, Bias, Unbias),
-                                                                     BilinearTap(Plan, X + 1, Interleave, Bias, Unbias)),
-                                                  _mm256_packs_epi32(BilinearTap(Plan, X + 2, Interleave, Bias, Unbias),
-                                                                     BilinearTap(Plan, X + 3, Interleave, Bias, Unbias)));
+            const __m256i Weights = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Plan.WeightPair + X));
+            const __m256i Packed =
+                _mm256_packs_epi16(_mm256_packs_epi32(BilinearTap(Plan, X, 0, Weights, Interleave),
+                                                      BilinearTap(Plan, X, 1, Weights, Interleave)),
+                                   _mm256_packs_epi32(BilinearTap(Plan, X, 2, Weights, Interleave),
+                                                      BilinearTap(Plan, X, 3, Weights, Interleave)));
+            const __m256i V = _mm256_xor_si256(Packed, Recentre);
             const __m256i D = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Dst + X));
             const __m256i Low = BlendOver(_mm256_unpacklo_epi8(V, Zero), _mm256_unpacklo_epi8(D, Zero), Opacity);
             const __m256i High = BlendOver(_mm256_unpackhi_epi8(V, Zero), _mm256_unpackhi_epi8(D, Zero), Opacity);

@@ -70,7 +70,19 @@ public:
     }
     /// Writes the Size-byte pattern at Pattern Count times.
     void Repeat(const uint8_t* Pattern, size_t Size, size_t Count) {
-        for (size_t I = 0; I < Count && !Full(); ++I) Copy(Pattern, Size);
+        if (Size == 1) {
+            Fill(*Pattern, Count);
+            return;
+        }
+        // Write the pattern once, then double what was written.
+        const size_t Start = FPosition;
+        const size_t Total = std::min(Size * Count, Room());
+        Copy(Pattern, std::min(Size, Total));
+        while (FPosition - Start < Total) {
+            const size_t Chunk = std::min(FPosition - Start, Total - (FPosition - Start));
+            std::memcpy(FData + FPosition, FData + Start, Chunk);
+            FPosition += Chunk;
+        }
     }
 
 private:

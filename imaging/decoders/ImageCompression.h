@@ -136,12 +136,14 @@ public:
 /// String table and code reader shared by the TIFF and GIF flavours of LZW.
 class TLZWDecoderBase : public TDecoder {
 protected:
-    /// One table entry: the string is the prefix entry's string followed by Suffix.
+    /// One table entry. Every string of a table is also somewhere in the output decoded so far
+    /// (each entry is an earlier string followed by the byte written after it), so an entry
+    /// keeps where it was written instead of a prefix chain.
     struct TEntry {
-        uint16_t Prefix;
+        uint32_t Offset; ///< where in this call's output the string was written
         uint16_t Length;
-        uint8_t Suffix;
-        uint8_t First;
+        uint8_t First;   ///< its first byte
+        uint8_t Spare;
     };
     static constexpr uint32_t TableSize = 4096;
     std::array<TEntry, TableSize> FTable{};

@@ -2,6 +2,8 @@
 // change) and GIF image data (least significant bit first, variable initial
 // code size).
 
+#include <cstring>
+
 #include "imaging/decoders/DecoderBuffers.h"
 #include "imaging/decoders/ImageCompression.h"
 #include "platform/System.h"
@@ -14,8 +16,8 @@ namespace {
 
 constexpr uint16_t NoCode = 4096;
 constexpr uint32_t MaxWidth = 12;
-// Codes that end or are skipped leave their byte's remaining bits pending; past this many the
-// accumulator could not take another byte, so codes are then taken regardless.
+// The accumulator takes another byte only while at most this many bits are pending; a held
+// code taking resumes regardless once this many are pending.
 constexpr uint32_t MaxPendingBits = 56;
 
 enum class TLZWFlavour { TIFF, GIF };
@@ -24,7 +26,7 @@ enum class TLZWFlavour { TIFF, GIF };
 
 void TLZWDecoderBase::InitTable(uint32_t ClearCode) {
     for (uint32_t Code = 0; Code < ClearCode; ++Code)
-        FTable[Code] = TEntry{NoCode, 1, static_cast<uint8_t>(Code), static_cast<uint8_t>(Code)};
+        FTable[Code] = TEntry{0, 1, static_cast<uint8_t>(Code), 0};
 }
 
 namespace {
@@ -42,15 +44,27 @@ void DecodeLZW(TTable& Table, uint32_t ClearCode, uint32_t InitialWidth, const u
     uint64_t Accumulator = 0;
     uint32_t BitCount = 0;
     size_t Written = 0;
+    size_t PreviousOffset = 0;
 
-    for (size_t Index = 0; Index < InputSize && Written < OutputSize; ++Index) {
-        if constexpr (IsTIFF)
-            Accumulator = (Accumulator << 8) | Input[Index];
-        else
-            Accumulator |= static_cast<uint64_t>(Input[Index]) << BitCount;
-        BitCount += 8;
-
-        while (BitCount >= Width && Written < OutputSize) {
+    // A code that ends or is skipped holds code taking until the next input byte has arrived;
+    // the bits already read stay pending, so only the last byte's codes can be lost that way.
+    bool Hold = false;
+    size_t Index = 0;
+    while (Written < OutputSize) {
+        if (BitCount < Width || (Hold && BitCount <= MaxPendingBits)) {
+            if (Index >= InputSize) break;
+            do {
+                if constexpr (IsTIFF)
+                    Accumulator = (Accumulator << 8) | Input[Index];
+                else
+                    Accumulator |= static_cast<uint64_t>(Input[Index]) << BitCount;
+                BitCount += 8;
+                ++Index;
+            } while (BitCount <= MaxPendingBits && Index < InputSize);
+            Hold = false;
+            continue;
+        }
+        {
             uint32_t Code;
             if constexpr (IsTIFF) {
                 Code = static_cast<uint32_t>(Accumulator >> (BitCount - Width)) & Mask;
@@ -62,7 +76,7 @@ void DecodeLZW(TTable& Table, uint32_t ClearCode, uint32_t InitialWidth, const u
 
             if (Code == EndCode) {
                 if constexpr (IsTIFF) return;
-                if (BitCount <= MaxPendingBits) break;
+                Hold = true;
                 continue;
             }
             if (Code == ClearCode) {
@@ -75,10 +89,11 @@ void DecodeLZW(TTable& Table, uint32_t ClearCode, uint32_t InitialWidth, const u
             // A code beyond the table, or a string code with no previous string to build on
             // (after a clear only single bytes are defined), is skipped.
             if (Code > NextFree || (Previous == NoCode && Code >= ClearCode)) {
-                if (BitCount <= MaxPendingBits) break;
+                Hold = true;
                 continue;
             }
             if (Previous == NoCode) {
+                PreviousOffset = Written;
                 Output[Written++] = static_cast<uint8_t>(Code);
                 Previous = Code;
                 continue;
@@ -86,10 +101,10 @@ void DecodeLZW(TTable& Table, uint32_t ClearCode, uint32_t InitialWidth, const u
 
             // Code = NextFree is the string not yet in the table: the previous string followed
             // by its own first byte.
-            const uint8_t First = Code == NextFree ? Table[Previous].First : Table[Code].First;
+            const bool NotYetInTable = Code == NextFree;
             if (NextFree < 4096) {
-                Table[NextFree] = {static_cast<uint16_t>(Previous), static_cast<uint16_t>(Table[Previous].Length + 1),
-                                   First, Table[Previous].First};
+                Table[NextFree] = {static_cast<uint32_t>(PreviousOffset),
+                                   static_cast<uint16_t>(Table[Previous].Length + 1), Table[Previous].First, 0};
             }
             if constexpr (IsTIFF) {
                 if (NextFree < 4096) ++NextFree;
@@ -107,20 +122,21 @@ void DecodeLZW(TTable& Table, uint32_t ClearCode, uint32_t InitialWidth, const u
             }
             Previous = Code;
 
-            // Strings are written from their last byte back; one that passes the requested
-            // size is cut there.
-            size_t Length = Table[Code].Length;
-            uint32_t Walk = Code;
-            const size_t Room = OutputSize - Written;
-            if (Length > Room) {
-                for (size_t Skip = Length - Room; Skip > 0; --Skip) Walk = Table[Walk].Prefix;
-                Length = Room;
+            // The string is copied from where it was written before; one that passes the
+            // requested size is cut there.
+            const auto& Entry = Table[Code];
+            const size_t Length = std::min<size_t>(Entry.Length, OutputSize - Written);
+            const size_t Start = Written;
+            if (Code < ClearCode) {
+                Output[Written] = static_cast<uint8_t>(Code);
+            } else if (NotYetInTable) {
+                // Its last byte is its first, which follows the part being copied.
+                std::memcpy(Output + Written, Output + Entry.Offset, Length == Entry.Length ? Length - 1 : Length);
+                if (Length == Entry.Length) Output[Written + Length - 1] = Entry.First;
+            } else {
+                std::memcpy(Output + Written, Output + Entry.Offset, Length);
             }
-            uint8_t* Target = Output + Written + Length;
-            while (Target > Output + Written) {
-                *--Target = Table[Walk].Suffix;
-                Walk = Table[Walk].Prefix;
-            }
+            PreviousOffset = Start;
             Written += Length;
         }
     }

@@ -41,8 +41,36 @@ inline int32_t Lum(const TChannels& P) { return 77 * P.C[2] + 150 * P.C[1] + 29 
 
 inline int32_t Clamp255(int32_t V) { return std::clamp(V, 0, 255); }
 
+// Exact quotients by the result alphas without a hardware divide, which
+// dominates the translucent-base formulas: with M = floor((2^64 - 1) / d),
+// (n * M + n) >> 64 equals n / d for every 32-bit n and d.
+struct TReciprocals {
+    uint64_t ByAlpha[256];     // d = alpha
+    uint64_t ByAlpha255[256];  // d = 255 x alpha
+};
+
+constexpr TReciprocals MakeReciprocals() {
+    TReciprocals R{};
+    for (uint64_t A = 1; A < 256; ++A) {
+        R.ByAlpha[A] = UINT64_MAX / A;
+        R.ByAlpha255[A] = UINT64_MAX / (255 * A);
+    }
+    return R;
+}
+
+constexpr TReciprocals Reciprocals = MakeReciprocals();
+
+inline int32_t Quotient(int32_t N, uint64_t M) {
+    const auto Wide = static_cast<unsigned __int128>(static_cast<uint32_t>(N)) * M + static_cast<uint32_t>(N);
+    return static_cast<int32_t>(Wide >> 64);
+}
+
+/// N / Alpha and N / (255 x Alpha) for non-negative N and Alpha 1..255.
+inline int32_t DivAlpha(int32_t N, int32_t Alpha) { return Quotient(N, Reciprocals.ByAlpha[Alpha]); }
+inline int32_t DivAlpha255(int32_t N, int32_t Alpha) { return Quotient(N, Reciprocals.ByAlpha255[Alpha]); }
+
 // Runs a mode's colour rule per channel with the shared transparent-blend and
-// opaque-base cases first; Translucent gets the union alpha's N = 255 x Ra.
+// opaque-base cases first; Translucent gets the union alpha Ra (N = 255 x Ra).
 template <typename TOpaque, typename TTranslucent>
 inline TPixel32 Compose(TPixel32 D, TPixel32 S, TOpaque Opaque, TTranslucent Translucent) {
     if (S < 0x01000000u) return D;
@@ -53,8 +81,7 @@ inline TPixel32 Compose(TPixel32 D, TPixel32 S, TOpaque Opaque, TTranslucent Tra
         return Join(R, 255);
     }
     const int32_t Ra = UnionAlpha(Dc.A, Sc.A);
-    const int32_t N = 255 * Ra;
-    for (int I = 0; I < 3; ++I) R[I] = Translucent(Dc.C[I], Sc.C[I], Dc.A, Sc.A, N);
+    for (int I = 0; I < 3; ++I) R[I] = Translucent(Dc.C[I], Sc.C[I], Dc.A, Sc.A, Ra);
     return Join(R, Ra);
 }
 
@@ -69,7 +96,7 @@ TPixel32 BlendNormal(TPixel32 D, TPixel32 S) {
     }
     const int32_t T = ((255 - Sc.A) * Widen(Dc.A)) >> 8;
     const int32_t Ra0 = Sc.A + T;
-    for (int I = 0; I < 3; ++I) R[I] = (Sc.C[I] * Sc.A + Dc.C[I] * T) / Ra0;
+    for (int I = 0; I < 3; ++I) R[I] = DivAlpha(Sc.C[I] * Sc.A + Dc.C[I] * T, Ra0);
     return Join(R, Ra0);
 }
 
@@ -80,8 +107,8 @@ TPixel32 BlendMultiply(TPixel32 D, TPixel32 S) {
             const int32_t K = Widen(Sa);
             return ((256 - K + ((s * K) >> 8)) * d) >> 8;
         },
-        [](int32_t d, int32_t s, int32_t Da, int32_t Sa, int32_t N) {
-            return (Sa * s * (d * Da / 255 + 255 - Da) + d * (255 - Sa) * Da) / N;
+        [](int32_t d, int32_t s, int32_t Da, int32_t Sa, int32_t Ra) {
+            return DivAlpha255(Sa * s * (d * Da / 255 + 255 - Da) + d * (255 - Sa) * Da, Ra);
         });
 }
 
@@ -96,7 +123,7 @@ TPixel32 BlendScreen(TPixel32 D, TPixel32 S) {
     const int32_t Ra = UnionAlpha(Dc.A, Sc.A);
     for (int I = 0; I < 3; ++I) {
         const int32_t T = (65025 - Dc.C[I] * Dc.A) * Sc.C[I] / 65025;
-        R[I] = (T * Sc.A + Dc.C[I] * Dc.A) / Ra;
+        R[I] = DivAlpha(T * Sc.A + Dc.C[I] * Dc.A, Ra);
     }
     return Join(R, Ra);
 }
@@ -120,7 +147,7 @@ TPixel32 BlendSoftLight(TPixel32 D, TPixel32 S) {
         const int32_t V = (2 * (255 - d) * s + 255 * d) * Sa / 65025;
         // The truncating divisions can land above 255 (256 for d = s = 255 at
         // alpha 100, far more at alpha 1); a byte would wrap to black.
-        R[I] = std::min(((V + 255 - Sa) * Da * d + s * (255 - Da) * Sa) / (255 * Ra3), 255);
+        R[I] = std::min(DivAlpha255((V + 255 - Sa) * Da * d + s * (255 - Da) * Sa, Ra3), 255);
     }
     return Join(R, Ra3);
 }
@@ -141,10 +168,9 @@ TPixel32 BlendLuminance(TPixel32 D, TPixel32 S) {
         return Join(R, 255);
     }
     const int32_t Ra = UnionAlpha(Da, Sa);
-    const int32_t N = 255 * Ra;
     for (int I = 0; I < 3; ++I) {
         const int32_t C = Clamp255((KeepBaseLuminance ? Sc.C[I] : Dc.C[I]) + Delta);
-        R[I] = (C * Da * Sa + Dc.C[I] * (255 - Sa) * Da + Sc.C[I] * (255 - Da) * Sa) / N;
+        R[I] = DivAlpha255(C * Da * Sa + Dc.C[I] * (255 - Sa) * Da + Sc.C[I] * (255 - Da) * Sa, Ra);
     }
     return Join(R, Ra);
 }
@@ -157,18 +183,18 @@ TPixel32 BlendLightenDarken(TPixel32 D, TPixel32 S) {
             const int32_t M = d + (s - d) * Sa / 255;
             return Lighter ? std::max(d, M) : std::min(d, M);
         },
-        [](int32_t d, int32_t s, int32_t Da, int32_t Sa, int32_t N) {
+        [](int32_t d, int32_t s, int32_t Da, int32_t Sa, int32_t Ra) {
             const int32_t A = s * Sa * 255 + d * (255 - Sa) * Da;
             const int32_t B = d * Da * 255 + s * (255 - Da) * Sa;
-            return (Lighter ? std::max(A, B) : std::min(A, B)) / N;
+            return DivAlpha255(Lighter ? std::max(A, B) : std::min(A, B), Ra);
         });
 }
 
 TPixel32 BlendInvert(TPixel32 D, TPixel32 S) {
     return Compose(
         D, S, [](int32_t d, int32_t, int32_t Sa) { return d + Sa - 2 * Sa * d / 255; },
-        [](int32_t d, int32_t, int32_t Da, int32_t Sa, int32_t N) {
-            return ((255 - d) * Sa * 255 + d * (255 - Sa) * Da) / N;
+        [](int32_t d, int32_t, int32_t Da, int32_t Sa, int32_t Ra) {
+            return DivAlpha255((255 - d) * Sa * 255 + d * (255 - Sa) * Da, Ra);
         });
 }
 
@@ -223,8 +249,34 @@ QV_AVX2 inline __m256i NormalOpaque(__m256i S, __m256i D, __m256i FadeK, bool Fa
     return _mm256_and_si256(_mm256_add_epi16(D, _mm256_srli_epi16(Product, 8)), _mm256_set1_epi16(0xFF));
 }
 
-// Normal mode, eight pixels at a time wherever all eight base pixels are
-// opaque; other groups go pixel by pixel.
+// Normal mode over translucent bases, eight pixels in 32-bit lanes:
+// t = (255 - Sa) * kd >> 8, Ra0 = Sa + t, r = (s * Sa + d * t) / Ra0. The
+// numerator is below 2^16 and Ra0 at most 255, so the correctly rounded
+// single-precision quotient is off the true one by less than 2^-16 of it,
+// while a true quotient below an integer falls short of it by at least
+// 1/255: truncating the rounded quotient gives exactly the integer one.
+QV_AVX2 inline __m256i NormalTranslucent(__m256i S, __m256i D, __m256i Sa) {
+    const __m256i Byte = _mm256_set1_epi32(0xFF);
+    const __m256i Da = _mm256_srli_epi32(D, 24);
+    const __m256i Kd = _mm256_add_epi32(Da, _mm256_srli_epi32(Da, 7));
+    const __m256i T = _mm256_srli_epi32(_mm256_mullo_epi16(_mm256_sub_epi32(Byte, Sa), Kd), 8);
+    const __m256i Ra0 = _mm256_add_epi32(Sa, T);
+    const __m256 Divisor = _mm256_cvtepi32_ps(_mm256_max_epi32(Ra0, _mm256_set1_epi32(1)));
+    __m256i Result = _mm256_slli_epi32(Ra0, 24);
+    for (int Shift = 0; Shift < 24; Shift += 8) {
+        const __m256i Sc = _mm256_and_si256(_mm256_srli_epi32(S, Shift), Byte);
+        const __m256i Dc = _mm256_and_si256(_mm256_srli_epi32(D, Shift), Byte);
+        // Each product is below 2^16, so the 16-bit multiply keeps it whole.
+        const __m256i N = _mm256_add_epi32(_mm256_mullo_epi16(Sc, Sa), _mm256_mullo_epi16(Dc, T));
+        const __m256i Q = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(N), Divisor));
+        Result = _mm256_or_si256(Result, _mm256_slli_epi32(Q, Shift));
+    }
+    return Result;
+}
+
+// Normal mode, eight pixels at a time: the opaque-base rule for all eight,
+// and where some base is translucent also that rule, chosen per pixel; a
+// transparent blend pixel keeps the base.
 QV_AVX2 void NormalRowAvx2(TPixel32* Result, const TPixel32* Base, const TPixel32* Blend, int32_t Count,
                            uint32_t Fade) {
     const __m256i Zero = _mm256_setzero_si256();
@@ -234,16 +286,18 @@ QV_AVX2 void NormalRowAvx2(TPixel32* Result, const TPixel32* Base, const TPixel3
     int32_t X = 0;
     for (; X + 8 <= Count; X += 8) {
         const __m256i D = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Base + X));
-        if (!_mm256_testc_si256(D, AlphaBits)) {
-            for (int32_t I = X; I < X + 8; ++I)
-                Result[I] = BlendNormal(Base[I], Faded ? FadeAlpha(Blend[I], Fade) : Blend[I]);
-            continue;
-        }
         const __m256i S = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Blend + X));
         const __m256i Low = NormalOpaque(_mm256_unpacklo_epi8(S, Zero), _mm256_unpacklo_epi8(D, Zero), FadeK, Faded);
         const __m256i High = NormalOpaque(_mm256_unpackhi_epi8(S, Zero), _mm256_unpackhi_epi8(D, Zero), FadeK, Faded);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Result + X),
-                            _mm256_or_si256(_mm256_packus_epi16(Low, High), AlphaBits));
+        __m256i R = _mm256_or_si256(_mm256_packus_epi16(Low, High), AlphaBits);
+        if (!_mm256_testc_si256(D, AlphaBits)) {
+            __m256i Sa = _mm256_srli_epi32(S, 24);
+            if (Faded) Sa = _mm256_srli_epi32(_mm256_mullo_epi16(Sa, _mm256_set1_epi32(static_cast<int32_t>(Fade))), 8);
+            const __m256i Opaque = _mm256_cmpeq_epi32(_mm256_and_si256(D, AlphaBits), AlphaBits);
+            R = _mm256_blendv_epi8(NormalTranslucent(S, D, Sa), R, Opaque);
+            R = _mm256_blendv_epi8(R, D, _mm256_cmpeq_epi32(Sa, Zero));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Result + X), R);
     }
     for (; X < Count; ++X) Result[X] = BlendNormal(Base[X], Faded ? FadeAlpha(Blend[X], Fade) : Blend[X]);
 }

@@ -184,6 +184,30 @@ TEST(PixEffect, RandomPixelsMatchTheReferenceInEveryModeAndOpacity) {
     });
 }
 
+TEST(PixEffect, NormalModeOverEveryAlphaPair) {
+    // Every (base alpha, blend alpha) pair, so every divisor of the
+    // translucent rule, with the blend colour running through 0..255.
+    ForEachSimdLevel([](TSimdLevel Level) {
+        std::mt19937 Rng(6);
+        TTestSurface Base(256, 256), Layer(256, 256), Result(256, 256);
+        for (int Opacity : {255, 77}) {
+            for (int Colour = 0; Colour < 4; ++Colour) {
+                for (int Y = 0; Y < 256; ++Y)
+                    for (int X = 0; X < 256; ++X) {
+                        Base.At(X, Y) = (Rng() & 0x00FFFFFFu) | static_cast<TPixel32>(Y) << 24;
+                        Layer.At(X, Y) = MakePixel(static_cast<uint8_t>(Colour * 64 + X / 4), static_cast<uint8_t>(255 - X),
+                                                   static_cast<uint8_t>(Rng()), static_cast<uint8_t>(X));
+                    }
+                BlendSurfaces(Result, Base, Layer, static_cast<uint8_t>(Opacity), TBlendMode::Normal);
+                for (int Y = 0; Y < 256; ++Y)
+                    for (int X = 0; X < 256; ++X)
+                        ASSERT_EQ(Result.At(X, Y), ReferenceBlend(0, Base.At(X, Y), Faded(Layer.At(X, Y), Opacity)))
+                            << "level " << static_cast<int>(Level) << " at " << X << "," << Y;
+            }
+        }
+    });
+}
+
 TEST(PixEffect, NormalModeEdgeCases) {
     const TBlendFunction Normal = GetBlendFunction(0);
     // Opaque base, opaque layer: k = 256 and the blend colour exactly.

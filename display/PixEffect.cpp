@@ -251,24 +251,30 @@ QV_AVX2 inline __m256i NormalOpaque(__m256i S, __m256i D, __m256i FadeK, bool Fa
 
 // Normal mode over translucent bases, eight pixels in 32-bit lanes:
 // t = (255 - Sa) * kd >> 8, Ra0 = Sa + t, r = (s * Sa + d * t) / Ra0. The
-// numerator is below 2^16 and Ra0 at most 255, so the correctly rounded
-// single-precision quotient is off the true one by less than 2^-16 of it,
-// while a true quotient below an integer falls short of it by at least
-// 1/255: truncating the rounded quotient gives exactly the integer one.
+// numerator n is below 2^16 and Ra0 at most 255. In single precision
+// n * (1 / Ra0) is off n / Ra0 by less than 2^-14, while a quotient that is
+// not an integer lies at least 1/255 below the next one; adding 2^-10 before
+// truncating therefore gives exactly the integer quotient in every case.
 QV_AVX2 inline __m256i NormalTranslucent(__m256i S, __m256i D, __m256i Sa) {
     const __m256i Byte = _mm256_set1_epi32(0xFF);
     const __m256i Da = _mm256_srli_epi32(D, 24);
     const __m256i Kd = _mm256_add_epi32(Da, _mm256_srli_epi32(Da, 7));
     const __m256i T = _mm256_srli_epi32(_mm256_mullo_epi16(_mm256_sub_epi32(Byte, Sa), Kd), 8);
     const __m256i Ra0 = _mm256_add_epi32(Sa, T);
-    const __m256 Divisor = _mm256_cvtepi32_ps(_mm256_max_epi32(Ra0, _mm256_set1_epi32(1)));
+    const __m256 Inverse =
+        _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_cvtepi32_ps(_mm256_max_epi32(Ra0, _mm256_set1_epi32(1))));
+    const __m256 Nudge = _mm256_set1_ps(1.0f / 1024);
     __m256i Result = _mm256_slli_epi32(Ra0, 24);
     for (int Shift = 0; Shift < 24; Shift += 8) {
-        const __m256i Sc = _mm256_and_si256(_mm256_srli_epi32(S, Shift), Byte);
-        const __m256i Dc = _mm256_and_si256(_mm256_srli_epi32(D, Shift), Byte);
+        // Byte Shift / 8 of each pixel alone in its 32-bit lane.
+        const char B = static_cast<char>(Shift / 8), Z = -128;
+        const __m256i Pick = _mm256_setr_epi8(B, Z, Z, Z, B + 4, Z, Z, Z, B + 8, Z, Z, Z, B + 12, Z, Z, Z, B, Z, Z, Z,
+                                              B + 4, Z, Z, Z, B + 8, Z, Z, Z, B + 12, Z, Z, Z);
+        const __m256i Sc = _mm256_shuffle_epi8(S, Pick);
+        const __m256i Dc = _mm256_shuffle_epi8(D, Pick);
         // Each product is below 2^16, so the 16-bit multiply keeps it whole.
         const __m256i N = _mm256_add_epi32(_mm256_mullo_epi16(Sc, Sa), _mm256_mullo_epi16(Dc, T));
-        const __m256i Q = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(N), Divisor));
+        const __m256i Q = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(N), Inverse), Nudge));
         Result = _mm256_or_si256(Result, _mm256_slli_epi32(Q, Shift));
     }
     return Result;
@@ -287,13 +293,16 @@ QV_AVX2 void NormalRowAvx2(TPixel32* Result, const TPixel32* Base, const TPixel3
     for (; X + 8 <= Count; X += 8) {
         const __m256i D = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Base + X));
         const __m256i S = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Blend + X));
-        const __m256i Low = NormalOpaque(_mm256_unpacklo_epi8(S, Zero), _mm256_unpacklo_epi8(D, Zero), FadeK, Faded);
-        const __m256i High = NormalOpaque(_mm256_unpackhi_epi8(S, Zero), _mm256_unpackhi_epi8(D, Zero), FadeK, Faded);
-        __m256i R = _mm256_or_si256(_mm256_packus_epi16(Low, High), AlphaBits);
+        const __m256i Opaque = _mm256_cmpeq_epi32(_mm256_and_si256(D, AlphaBits), AlphaBits);
+        __m256i R = Zero;
+        if (!_mm256_testz_si256(Opaque, Opaque)) {
+            const __m256i Low = NormalOpaque(_mm256_unpacklo_epi8(S, Zero), _mm256_unpacklo_epi8(D, Zero), FadeK, Faded);
+            const __m256i High = NormalOpaque(_mm256_unpackhi_epi8(S, Zero), _mm256_unpackhi_epi8(D, Zero), FadeK, Faded);
+            R = _mm256_or_si256(_mm256_packus_epi16(Low, High), AlphaBits);
+        }
         if (!_mm256_testc_si256(D, AlphaBits)) {
             __m256i Sa = _mm256_srli_epi32(S, 24);
             if (Faded) Sa = _mm256_srli_epi32(_mm256_mullo_epi16(Sa, _mm256_set1_epi32(static_cast<int32_t>(Fade))), 8);
-            const __m256i Opaque = _mm256_cmpeq_epi32(_mm256_and_si256(D, AlphaBits), AlphaBits);
             R = _mm256_blendv_epi8(NormalTranslucent(S, D, Sa), R, Opaque);
             R = _mm256_blendv_epi8(R, D, _mm256_cmpeq_epi32(Sa, Zero));
         }

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <utility>
+
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+#endif
 
 #include "display/PixSimd.h"
 #include "platform/Exceptions.h"

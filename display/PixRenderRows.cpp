@@ -1,6 +1,8 @@
 #include "display/PixRenderRows.h"
 
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+#endif
 
 namespace qv {
 
@@ -64,6 +66,8 @@ void BoxRowScalar(TPixel32* Dst, const TPixel32* Row0, const TPixel32* Row1, con
 #if defined(__x86_64__) || defined(__i386__)
 
 #define QV_AVX2 __attribute__((target("avx2")))
+
+namespace {
 
 // Spreads each pixel's alpha word over its three colour words, 0 on its own.
 QV_AVX2 inline __m256i AlphaToColour(__m256i V) {
@@ -152,6 +156,8 @@ QV_AVX2 void BilinearRowDirectAvx2(TPixel32* Dst, const TPixel32* Src0, const TP
     }
 }
 
+} // namespace
+
 QV_AVX2 void BilinearRowAvx2(TPixel32* Dst, const TPixel32* Row0, const TPixel32* Row1, uint32_t Wy,
                              const TBilinearPlan& Plan) {
     const int32_t Span = Plan.Last - Plan.First + 1;
@@ -228,6 +234,8 @@ QV_AVX2 void BilinearRowAvx2(TPixel32* Dst, const TPixel32* Row0, const TPixel32
     }
 }
 
+namespace {
+
 // Two pixels' column sums (16-bit channels) at columns I and J.
 QV_AVX2 inline __m128i LoadSums(const uint16_t* Sums, int32_t I, int32_t J) {
     const __m128d Low = _mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Sums + 4 * I)));
@@ -244,6 +252,8 @@ QV_AVX2 inline __m256i BoxAverages(const TBoxPlan& Plan, int32_t X) {
         _mm256_set_m128i(LoadSums(Plan.Sums, I1[X + 4], I1[X + 5]), LoadSums(Plan.Sums, I1[X], I1[X + 1]));
     return _mm256_srli_epi16(_mm256_add_epi16(First, Second), 2);
 }
+
+} // namespace
 
 // The two sample rows are summed once per source column; each destination
 // pixel then adds the sums at its two columns: the same four-sample total.

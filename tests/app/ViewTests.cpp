@@ -16,7 +16,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "TestSupport.h"
 #include "display/Pix32.h"
@@ -62,12 +61,15 @@ int SelectedRow(const TForm1& Form) {
     return Rows.isEmpty() ? -1 : Rows.front().row();
 }
 
-/// "Quorvia 1.0.2 - [S%] NAME W*H*Bbit (loaded in Nms)"
+/// "Quorvia 1.0.2 - [S%] NAME W*H*Bbit (loaded in Nms)" with N any count of milliseconds.
 bool IsLoadedTitle(const std::string& Text, int Scale, const std::string& Name, const std::string& Size) {
-    const std::regex Pattern("Quorvia 1\\.0\\.2 - \\[" + std::to_string(Scale) + "%\\] " +
-                             std::regex_replace(Name, std::regex("\\."), "\\.") + " " +
-                             std::regex_replace(Size, std::regex("\\*"), "\\*") + " \\(loaded in [0-9]+ms\\)");
-    return std::regex_match(Text, Pattern);
+    const std::string Head = "Quorvia 1.0.2 - [" + std::to_string(Scale) + "%] " + Name + " " + Size + " (loaded in ";
+    const std::string Tail = "ms)";
+    if (Text.size() <= Head.size() + Tail.size() || Text.compare(0, Head.size(), Head) != 0 ||
+        Text.compare(Text.size() - Tail.size(), Tail.size(), Tail) != 0)
+        return false;
+    const std::string Millis = Text.substr(Head.size(), Text.size() - Head.size() - Tail.size());
+    return Millis.find_first_not_of("0123456789") == std::string::npos;
 }
 
 /// A folder of three pictures and a few files the list must leave out.

@@ -1,6 +1,8 @@
 // One-dimensional CCITT fax decoders (ITU-T T.4): modified Huffman rows and
 // Group 3 rows introduced by end-of-line codes.
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "imaging/decoders/DecoderBuffers.h"
@@ -82,8 +84,11 @@ constexpr TFaxCode ExtendedMakeUp[13] = {
 
 constexpr int16_t EndOfLine = -1;
 constexpr int16_t InvalidCode = -2;
+constexpr int16_t NoCode = -3; // no code starts with these bits
 
-void InsertCode(std::vector<TCCITTDecoder::TTreeNode>& Tree, TFaxCode Code, int16_t Value) {
+using TTree = std::vector<TCCITTDecoder::TTreeNode>;
+
+void InsertCode(TTree& Tree, TFaxCode Code, int16_t Value) {
     size_t Node = 0;
     for (int Bit = Code.Length - 1; Bit >= 0; --Bit) {
         const int Branch = (Code.Bits >> Bit) & 1;
@@ -96,8 +101,8 @@ void InsertCode(std::vector<TCCITTDecoder::TTreeNode>& Tree, TFaxCode Code, int1
     Tree[Node].Value = Value;
 }
 
-std::vector<TCCITTDecoder::TTreeNode> BuildTree(const TFaxCode (&Terminating)[64], const TFaxCode (&MakeUp)[27]) {
-    std::vector<TCCITTDecoder::TTreeNode> Tree(1);
+TTree BuildTree(const TFaxCode (&Terminating)[64], const TFaxCode (&MakeUp)[27]) {
+    TTree Tree(1);
     for (int16_t Run = 0; Run < 64; ++Run) InsertCode(Tree, Terminating[Run], Run);
     for (int16_t Index = 0; Index < 27; ++Index)
         InsertCode(Tree, MakeUp[Index], static_cast<int16_t>(64 * (Index + 1)));
@@ -109,6 +114,68 @@ std::vector<TCCITTDecoder::TTreeNode> BuildTree(const TFaxCode (&Terminating)[64
     InsertCode(Tree, {1, 11}, InvalidCode);
     InsertCode(Tree, {0, 12}, InvalidCode);
     return Tree;
+}
+
+// Codes are read by looking up the next PrimaryBits bits; the few longer codes go on through
+// a sub-table indexed by the bits up to MaxCodeBits.
+constexpr int PrimaryBits = 9;
+constexpr int MaxCodeBits = 13;
+constexpr int SecondaryBits = MaxCodeBits - PrimaryBits;
+
+/// What the next bits of the input hold.
+struct TCodeEntry {
+    int16_t Value;    ///< run length, EndOfLine, InvalidCode or NoCode; for a link, the sub-table start
+    uint8_t Consumed; ///< bits the code takes (for NoCode, the bits read before the one that fits no code)
+    uint8_t Examined; ///< bits that decide the entry; 0 marks a link to a sub-table
+};
+
+struct TCodeTable {
+    std::array<TCodeEntry, 1u << PrimaryBits> Primary{};
+    std::vector<TCodeEntry> Secondary;
+};
+
+/// Follows the Count bits of Bits (most significant first) down the tree. A leaf is a node
+/// without children, reached without reading on; a missing child leaves its bit unread.
+/// Returns Examined 0 when the bits run out at an inner node.
+TCodeEntry Walk(const TTree& Tree, uint32_t Bits, int Count) {
+    size_t Node = 0;
+    for (int Depth = 0;; ++Depth) {
+        const TCCITTDecoder::TTreeNode& Current = Tree[Node];
+        if (Node != 0 && Current.Child[0] == 0 && Current.Child[1] == 0)
+            return {Current.Value, static_cast<uint8_t>(Depth), static_cast<uint8_t>(Depth)};
+        if (Depth == Count) return {0, static_cast<uint8_t>(Depth), 0};
+        const size_t Next = Current.Child[(Bits >> (Count - 1 - Depth)) & 1];
+        if (Next == 0) return {NoCode, static_cast<uint8_t>(Depth), static_cast<uint8_t>(Depth + 1)};
+        Node = Next;
+    }
+}
+
+TCodeTable BuildTable(const TTree& Tree) {
+    TCodeTable Table;
+    for (uint32_t Prefix = 0; Prefix < Table.Primary.size(); ++Prefix) {
+        TCodeEntry Entry = Walk(Tree, Prefix, PrimaryBits);
+        if (Entry.Examined == 0) {
+            Entry.Value = static_cast<int16_t>(Table.Secondary.size());
+            for (uint32_t Suffix = 0; Suffix < (1u << SecondaryBits); ++Suffix) {
+                TCodeEntry Long = Walk(Tree, (Prefix << SecondaryBits) | Suffix, MaxCodeBits);
+                // No code is longer than MaxCodeBits; should one be, its bits are read as no code.
+                if (Long.Examined == 0) Long = {NoCode, 0, 1};
+                Table.Secondary.push_back(Long);
+            }
+        }
+        Table.Primary[Prefix] = Entry;
+    }
+    return Table;
+}
+
+const TCodeTable& WhiteTable() {
+    static const TCodeTable Table = BuildTable(BuildTree(WhiteTerminating, WhiteMakeUp));
+    return Table;
+}
+
+const TCodeTable& BlackTable() {
+    static const TCodeTable Table = BuildTable(BuildTree(BlackTerminating, BlackMakeUp));
+    return Table;
 }
 
 const std::array<uint8_t, 256>& ReversedBits() {
@@ -144,12 +211,7 @@ void SetBits(uint8_t* Data, uint64_t From, uint64_t To) {
 } // namespace
 
 TCCITTDecoder::TCCITTDecoder(uint32_t Options, bool SwapBits, bool WordAligned, uint32_t Width)
-    : FWhiteStates(BuildTree(WhiteTerminating, WhiteMakeUp)),
-      FBlackStates(BuildTree(BlackTerminating, BlackMakeUp)),
-      FOptions(Options),
-      FSwapBits(SwapBits),
-      FWordAligned(WordAligned),
-      FWidth(Width) {}
+    : FOptions(Options), FSwapBits(SwapBits), FWordAligned(WordAligned), FWidth(Width) {}
 
 size_t TCCITTDecoder::StartDecode(uint8_t* Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize,
                                   size_t SourceSize, size_t DestSize) {
@@ -162,9 +224,8 @@ size_t TCCITTDecoder::StartDecode(uint8_t* Source, uint8_t* Dest, int32_t Packed
     }
     FSource = Source;
     FBytesLeft = InputSize;
-    FCurrentByte = 0;
-    FMask = 128;
-    FBitsLeft = 0;
+    FBitBuffer = 0;
+    FBufferBits = 0;
     FDest = Dest;
     FDestLimit = Limit;
     FBitPosition = 0;
@@ -173,47 +234,81 @@ size_t TCCITTDecoder::StartDecode(uint8_t* Source, uint8_t* Dest, int32_t Packed
     return Limit;
 }
 
-bool TCCITTDecoder::ReadBit() {
-    if (FBitsLeft == 0 && FBytesLeft > 0) {
-        FCurrentByte = *FSource++;
-        --FBytesLeft;
-        FMask = 128;
-        FBitsLeft = 8;
+void TCCITTDecoder::Refill() {
+    if (FBytesLeft >= 8) {
+        uint64_t Word;
+        std::memcpy(&Word, FSource, 8);
+        if constexpr (std::endian::native == std::endian::little) Word = __builtin_bswap64(Word);
+        // Whole bytes only, so that the buffer keeps ending on a byte boundary.
+        const int Bytes = (63 - FBufferBits) >> 3;
+        const int Total = FBufferBits + 8 * Bytes;
+        FBitBuffer |= (Word >> FBufferBits) & ~(~uint64_t{0} >> Total);
+        FSource += Bytes;
+        FBytesLeft -= static_cast<size_t>(Bytes);
+        FBufferBits = Total;
+        return;
     }
-    const bool Bit = (FCurrentByte & FMask) != 0;
-    FMask >>= 1;
-    if (FBitsLeft > 0) --FBitsLeft;
-    return Bit;
+    while (FBufferBits <= 56 && FBytesLeft > 0) {
+        FBitBuffer |= static_cast<uint64_t>(*FSource++) << (56 - FBufferBits);
+        --FBytesLeft;
+        FBufferBits += 8;
+    }
+}
+
+void TCCITTDecoder::SkipToByteBoundary() {
+    const int Drop = FBufferBits & 7;
+    FBitBuffer <<= Drop;
+    FBufferBits -= Drop;
+}
+
+bool TCCITTDecoder::SkipEndOfLine(bool ZerosSeen) {
+    int Zeros = ZerosSeen ? 11 : 0;
+    for (;;) {
+        if (FBufferBits == 0) {
+            Refill();
+            if (FBufferBits == 0) return false;
+        }
+        const int Leading = std::countl_zero(FBitBuffer);
+        if (Leading >= FBufferBits) {
+            Zeros = std::min(Zeros + FBufferBits, 11);
+            FBitBuffer = 0;
+            FBufferBits = 0;
+            continue;
+        }
+        Zeros = std::min(Zeros + Leading, 11);
+        FBitBuffer <<= Leading; // then the 1 (in two steps: the total may be 64)
+        FBitBuffer <<= 1;
+        FBufferBits -= Leading + 1;
+        if (Zeros >= 11) return true;
+        Zeros = 0;
+    }
 }
 
 int64_t TCCITTDecoder::ReadRun(bool Black) {
-    const std::vector<TTreeNode>& Tree = Black ? FBlackStates : FWhiteStates;
+    const TCodeTable& Table = Black ? BlackTable() : WhiteTable();
     int64_t Sum = 0;
-    size_t Node = 0;
     for (;;) {
-        const TTreeNode& Current = Tree[Node];
-        // A leaf is known by its missing children, without reading on: a code that ends a row
-        // on a byte boundary must not pull in the next row's first byte, nor may the last code
-        // of the data be lost.
-        if (Node != 0 && Current.Child[0] == 0 && Current.Child[1] == 0) {
-            Sum += Current.Value;
-            if (Current.Value < 64) return Sum; // terminating, end-of-line or invalid code
-            Node = 0;                           // make-up codes add up until a terminating one
-            continue;
+        if (FBufferBits < MaxCodeBits) {
+            Refill();
+            if (FBufferBits == 0) return Sum;
         }
-        if (FBitsLeft == 0) {
-            if (FBytesLeft == 0) return Sum;
-            FCurrentByte = *FSource++;
-            --FBytesLeft;
-            FMask = 128;
-            FBitsLeft = 8;
+        TCodeEntry Entry = Table.Primary[FBitBuffer >> (64 - PrimaryBits)];
+        if (Entry.Examined == 0)
+            Entry = Table.Secondary[static_cast<size_t>(Entry.Value) +
+                                    ((FBitBuffer >> (64 - MaxCodeBits)) & ((1u << SecondaryBits) - 1))];
+        if (Entry.Examined > FBufferBits) {
+            // The data ends inside a code (the refill above took the last byte): its bits are
+            // read and the make-up codes so far count.
+            FBitBuffer = 0;
+            FBufferBits = 0;
+            return Sum;
         }
-        const int Bit = (FCurrentByte & FMask) != 0;
-        const size_t Next = Current.Child[Bit];
-        if (Next == 0) return Sum; // no code has these bits; the bit stays unread
-        FMask >>= 1;
-        --FBitsLeft;
-        Node = Next;
+        FBitBuffer <<= Entry.Consumed;
+        FBufferBits -= Entry.Consumed;
+        if (Entry.Value == NoCode) return Sum; // the bit that fits no code stays unread
+        Sum += Entry.Value;
+        if (Entry.Value < 64) return Sum; // terminating, end-of-line or invalid code
+        // make-up codes add up until a terminating one
     }
 }
 
@@ -243,13 +338,7 @@ void TCCITTFax3Decoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedS
     while (InputLeft() && (FBitPosition >> 3) < Limit) {
         // Consume the end-of-line code before the row (after a row that ended on one, only the
         // zeros and the 1 of the next).
-        if (EndOfLineCount == 0) {
-            int Zeros = 0;
-            while (Zeros < 11 && InputLeft()) Zeros = ReadBit() ? 0 : Zeros + 1;
-        }
-        bool FoundOne = false;
-        while (!FoundOne && InputLeft()) FoundOne = ReadBit();
-        if (!FoundOne) break;
+        if (!SkipEndOfLine(EndOfLineCount != 0)) break;
         EndOfLineCount = 0;
 
         FBlack = false;
@@ -274,7 +363,7 @@ void TCCITTMHDecoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSiz
         const int64_t Run = ReadRun(FBlack);
         if (Run > 0 && WriteRun(Run)) {
             EndRow();
-            FBitsLeft = 0; // the next row starts on a byte boundary of the input
+            SkipToByteBoundary(); // the next row starts on a byte boundary of the input
             const uintptr_t Address = reinterpret_cast<uintptr_t>(FDest) + (FBitPosition >> 3);
             if (WordAligned() && (Address & 1) != 0) FBitPosition += 8;
             FBlack = true; // switched to white below

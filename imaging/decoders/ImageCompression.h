@@ -202,10 +202,15 @@ protected:
     /// bit reader and writer. Returns the bytes of output that may be written.
     size_t StartDecode(uint8_t* Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize,
                        size_t SourceSize, size_t DestSize);
-    bool InputLeft() const { return FBitsLeft > 0 || FBytesLeft > 0; }
-    /// Reads one bit; 0 once the input is used up.
-    bool ReadBit();
-    /// Reads make-up codes up to a terminating code of the colour's tree; returns their sum
+    bool InputLeft() const { return FBufferBits > 0 || FBytesLeft > 0; }
+    /// Tops the bit buffer up with whole bytes while input remains.
+    void Refill();
+    /// Drops the bits left of the current input byte.
+    void SkipToByteBoundary();
+    /// Reads up to and including the 1 that ends an end-of-line code: first (unless ZerosSeen)
+    /// up to eleven zeros in a row, then up to the next 1. Returns false when the input ends first.
+    bool SkipEndOfLine(bool ZerosSeen);
+    /// Reads make-up codes up to a terminating code of the colour's table; returns their sum
     /// (negative for end-of-line and invalid codes).
     int64_t ReadRun(bool Black);
     /// Writes Count pixels of the current colour; returns true when they complete the row.
@@ -213,13 +218,10 @@ protected:
     /// Moves the writer to the next byte boundary and restarts the row count.
     void EndRow();
 
-    std::vector<TTreeNode> FWhiteStates;
-    std::vector<TTreeNode> FBlackStates;
-
-    // Bit reader.
-    uint8_t FCurrentByte = 0;
-    uint8_t FMask = 128;
-    int FBitsLeft = 0;
+    // Bit reader: FBufferBits bits of input, most significant first, at the top of FBitBuffer
+    // (the rest zero); they end on an input byte boundary.
+    uint64_t FBitBuffer = 0;
+    int FBufferBits = 0;
     const uint8_t* FSource = nullptr;
     size_t FBytesLeft = 0;
 

@@ -2,6 +2,7 @@
 // change) and GIF image data (least significant bit first, variable initial
 // code size).
 
+#include <bit>
 #include <cstring>
 
 #include "imaging/decoders/DecoderBuffers.h"
@@ -21,6 +22,36 @@ constexpr uint32_t MaxWidth = 12;
 constexpr uint32_t MaxPendingBits = 56;
 
 enum class TLZWFlavour { TIFF, GIF };
+
+/// Copies a string to where the output goes on. The string was written earlier and ends at or
+/// before Dest, so the two never overlap; exactly Length bytes are written (the bytes behind a
+/// string stay as the caller left them should decoding stop there).
+inline void CopyString(uint8_t* Dest, const uint8_t* Source, size_t Length) {
+    if (Length > 16) {
+        std::memcpy(Dest, Source, Length);
+    } else if (Length >= 8) {
+        // Two words that overlap in the middle cover every length from 8 to 16.
+        uint64_t Head, Tail;
+        std::memcpy(&Head, Source, 8);
+        std::memcpy(&Tail, Source + Length - 8, 8);
+        std::memcpy(Dest, &Head, 8);
+        std::memcpy(Dest + Length - 8, &Tail, 8);
+    } else if (Length >= 4) {
+        uint32_t Head, Tail;
+        std::memcpy(&Head, Source, 4);
+        std::memcpy(&Tail, Source + Length - 4, 4);
+        std::memcpy(Dest, &Head, 4);
+        std::memcpy(Dest + Length - 4, &Tail, 4);
+    } else if (Length >= 2) {
+        uint16_t Head, Tail;
+        std::memcpy(&Head, Source, 2);
+        std::memcpy(&Tail, Source + Length - 2, 2);
+        std::memcpy(Dest, &Head, 2);
+        std::memcpy(Dest + Length - 2, &Tail, 2);
+    } else if (Length == 1) {
+        *Dest = *Source;
+    }
+}
 
 } // namespace
 
@@ -53,6 +84,26 @@ void DecodeLZW(TTable& Table, uint32_t ClearCode, uint32_t InitialWidth, const u
     while (Written < OutputSize) {
         if (BitCount < Width || (Hold && BitCount <= MaxPendingBits)) {
             if (Index >= InputSize) break;
+            if (InputSize - Index >= 8) {
+                // The bytes the loop below would take (until more than MaxPendingBits are
+                // pending), from one load.
+                uint64_t Word;
+                std::memcpy(&Word, Input + Index, 8);
+                const uint32_t Bytes = (64 - BitCount) >> 3;
+                if constexpr (IsTIFF) {
+                    if constexpr (std::endian::native == std::endian::little) Word = __builtin_bswap64(Word);
+                    Accumulator = ((Accumulator << 1) << (8 * Bytes - 1)) | (Word >> (64 - 8 * Bytes));
+                } else {
+                    if constexpr (std::endian::native == std::endian::big) Word = __builtin_bswap64(Word);
+                    const uint32_t Total = BitCount + 8 * Bytes;
+                    const uint64_t Keep = Total >= 64 ? ~uint64_t{0} : (uint64_t{1} << Total) - 1;
+                    Accumulator |= (Word << BitCount) & Keep;
+                }
+                BitCount += 8 * Bytes;
+                Index += Bytes;
+                Hold = false;
+                continue;
+            }
             do {
                 if constexpr (IsTIFF)
                     Accumulator = (Accumulator << 8) | Input[Index];
@@ -131,10 +182,10 @@ void DecodeLZW(TTable& Table, uint32_t ClearCode, uint32_t InitialWidth, const u
                 Output[Written] = static_cast<uint8_t>(Code);
             } else if (NotYetInTable) {
                 // Its last byte is its first, which follows the part being copied.
-                std::memcpy(Output + Written, Output + Entry.Offset, Length == Entry.Length ? Length - 1 : Length);
+                CopyString(Output + Written, Output + Entry.Offset, Length == Entry.Length ? Length - 1 : Length);
                 if (Length == Entry.Length) Output[Written + Length - 1] = Entry.First;
             } else {
-                std::memcpy(Output + Written, Output + Entry.Offset, Length);
+                CopyString(Output + Written, Output + Entry.Offset, Length);
             }
             PreviousOffset = Start;
             Written += Length;

@@ -65,6 +65,7 @@ public:
         }
     }
     void Align() { FBits = (FBits + 7) / 8 * 8; }
+    void Zeros(size_t Count) { Put(std::string(Count, '0')); }
     void Run(bool Black, uint32_t Length) {
         const uint32_t Long = Length / 2560 * 2560 == Length && Length > 0 ? Length / 2560 - 1 : Length / 2560;
         for (uint32_t Index = 0; Index < Long; ++Index) Put(ExtendedMakeUp[12]);
@@ -275,4 +276,107 @@ TEST(CCITTFax, CorpusFaxImagesMatchTheirReferences) {
         }
         EXPECT_EQ(Mismatches, 0u);
     }
+}
+
+namespace {
+
+uint64_t HashBytes(uint64_t Hash, const Bytes& Data) {
+    for (uint8_t Byte : Data) Hash = (Hash ^ Byte) * 0x100000001B3ull;
+    return Hash ^ Data.size();
+}
+
+/// Random bytes, some with zeros more likely so that long codes, end-of-line codes and the
+/// invalid all-zero codes turn up often.
+Bytes RandomStream(std::mt19937& Random, size_t Size, bool ZeroHeavy) {
+    Bytes Data(Size);
+    for (auto& Byte : Data) {
+        uint32_t Value = Random();
+        if (ZeroHeavy) Value &= Random() & Random();
+        Byte = static_cast<uint8_t>(Value);
+    }
+    return Data;
+}
+
+} // namespace
+
+// Damaged, truncated and random input has no "right" decode, but how the decoders read it
+// (partial codes at the end, invalid codes, missing end-of-line codes, byte-aligned restarts)
+// was pinned when the code reader became table driven; the hashes were taken from the
+// bit-at-a-time reader that preceded it.
+TEST(CCITTFax, DamagedAndRandomInputDecodesAsPinned) {
+    std::mt19937 Random(77);
+    uint64_t MH = 0xCBF29CE484222325ull, Fax3 = MH;
+    const auto Rows = RandomRows(700, 6, 31);
+    const Bytes ValidMH = EncodeMH(Rows), ValidFax3 = EncodeFax3(Rows);
+    for (int Round = 0; Round < 400; ++Round) {
+        const uint32_t Width = std::array<uint32_t, 5>{1, 7, 64, 700, 3000}[Round % 5];
+        const bool Swap = Round % 7 == 3, Aligned = Round % 3 == 1;
+        Bytes InputMH, InputFax3;
+        if (Round % 4 == 0) {
+            // Every early byte cut, where the bit reader's refills meet the end of the data.
+            InputMH.assign(ValidMH.begin(), ValidMH.begin() + std::min<size_t>(ValidMH.size(), Round / 4));
+            InputFax3.assign(ValidFax3.begin(), ValidFax3.begin() + std::min<size_t>(ValidFax3.size(), Round / 4));
+        } else if (Round % 4 == 1) {
+            InputMH = ValidMH;
+            InputFax3 = ValidFax3;
+            for (int Hit = 0; Hit < 3; ++Hit) {
+                InputMH[Random() % InputMH.size()] ^= static_cast<uint8_t>(1u << (Random() % 8));
+                InputFax3[Random() % InputFax3.size()] ^= static_cast<uint8_t>(1u << (Random() % 8));
+            }
+            InputMH.resize(Random() % InputMH.size());
+            InputFax3.resize(Random() % InputFax3.size());
+        } else {
+            InputMH = RandomStream(Random, Random() % 300, Round % 4 == 3);
+            InputFax3 = RandomStream(Random, Random() % 300, Round % 4 == 3);
+        }
+        const size_t Size = (Width + 7) / 8 * (Random() % 40 + 1);
+        TCCITTMHDecoder DecoderMH(0, Swap, Aligned, Width);
+        const auto ResultMH = Decode(DecoderMH, InputMH, static_cast<int32_t>(InputMH.size()), static_cast<int32_t>(Size), Size, 0x5A);
+        MH = HashBytes(HashBytes(MH, ResultMH.Output), ResultMH.Input);
+        TCCITTFax3Decoder DecoderFax3(0, Swap, Aligned, Width);
+        const auto ResultFax3 =
+            Decode(DecoderFax3, InputFax3, static_cast<int32_t>(InputFax3.size()), static_cast<int32_t>(Size), Size, 0x5A);
+        Fax3 = HashBytes(HashBytes(Fax3, ResultFax3.Output), ResultFax3.Input);
+    }
+    EXPECT_EQ(MH, 0x8cdcee3832166233ull) << std::hex << MH;
+    EXPECT_EQ(Fax3, 0xddf69d479ab231bdull) << std::hex << Fax3;
+}
+
+TEST(CCITTFax, DataEndingInsideACodeKeepsTheMakeUpCodesBeforeIt) {
+    // A 2000-pixel row: white 0, black make-up 1984 (12 bits), black 16 (10 bits), 30 bits in all.
+    // Cut after three bytes, the terminating code is incomplete; the 1984 pixels still count.
+    TFaxWriter Writer;
+    Writer.Row([] {
+        TRow Row(2000, true);
+        return Row;
+    }());
+    Bytes Packed = Writer.Data();
+    ASSERT_EQ(Packed.size(), 4u);
+    Packed.resize(3);
+    Bytes Expected(250, 0);
+    std::fill(Expected.begin(), Expected.begin() + 248, 0xFF);
+    EXPECT_EQ(DecodeRows<TCCITTMHDecoder>(Packed, 2000, 1), Expected);
+    // Whole, the row is complete; the unused bits of the last byte are not read as a code.
+    Packed = Writer.Data();
+    EXPECT_EQ(DecodeRows<TCCITTMHDecoder>(Packed, 2000, 1), Bytes(250, 0xFF));
+}
+
+TEST(CCITTFax, FillZerosBeforeEndOfLineCodesAreSkippedWhateverTheirLength) {
+    // Zero fill may precede an end-of-line code; long fills cross several words of input.
+    const auto Rows = RandomRows(300, 12, 44);
+    TFaxWriter Writer;
+    const size_t Fills[] = {0, 1, 7, 8, 53, 64, 65, 130, 500, 3, 2000, 11};
+    for (size_t Row = 0; Row < Rows.size(); ++Row) {
+        Writer.Zeros(Fills[Row]);
+        Writer.Put(EOL);
+        Writer.Row(Rows[Row]);
+    }
+    EXPECT_EQ(DecodeRows<TCCITTFax3Decoder>(Writer.Data(), 300, Rows.size()), Pack(Rows, 300));
+    // A 1 too early (ten zeros then 1) is not an end-of-line code: the search goes on past it.
+    TFaxWriter Early;
+    Early.Put("00000000001");
+    Early.Put(EOL);
+    Early.Row(Rows[0]);
+    Bytes Expected = Pack({Rows[0]}, 300);
+    EXPECT_EQ(DecodeRows<TCCITTFax3Decoder>(Early.Data(), 300, 1), Expected);
 }

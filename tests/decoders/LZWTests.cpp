@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 
@@ -207,4 +208,75 @@ TEST(LZWSweep, GarbageTruncationAndHugeCountsStayInBounds) {
     const Bytes GIF = Encoder.Encode(SampleData(4000, 255, 12));
     for (uint8_t CodeSize : {0, 1, 2, 8, 11})
         qvtest::Sweep([CodeSize] { return std::make_unique<TGIFLZWDecoder>(CodeSize); }, GIF, 4000, 4000, CodeSize);
+}
+
+// Damaged and truncated streams have no "right" decode, but what the decoders make of them
+// (skipped codes, strings cut at the requested size, codes lost at the end of the data) was
+// pinned when the string copy and code reader were reworked for speed; the hashes were taken
+// from the decoder that preceded them.
+TEST(LZWSweep, DamagedAndTruncatedStreamsDecodeAsPinned) {
+    auto HashBytes = [](uint64_t Hash, const Bytes& Data) {
+        for (uint8_t Byte : Data) Hash = (Hash ^ Byte) * 0x100000001B3ull;
+        return Hash ^ Data.size();
+    };
+    std::mt19937 Random(5);
+    TLZWEncoder TIFFEncoder;
+    TLZWEncoder GIFEncoder;
+    GIFEncoder.MsbFirst = false;
+    GIFEncoder.EarlyChange = false;
+    uint64_t TIFFHash = 0xCBF29CE484222325ull, GIFHash = TIFFHash;
+    for (int Round = 0; Round < 300; ++Round) {
+        const size_t Length = Random() % 9000 + 1;
+        const auto Symbols = static_cast<uint8_t>(Random() % 255 + 1);
+        const Bytes Data = SampleData(Length, Symbols, Random());
+        for (bool IsTIFF : {true, false}) {
+            Bytes Packed = (IsTIFF ? TIFFEncoder : GIFEncoder).Encode(Data);
+            if (Round % 3 != 0)
+                for (int Hit = 0; Hit < Round % 5; ++Hit)
+                    Packed[Random() % Packed.size()] ^= static_cast<uint8_t>(1u << (Random() % 8));
+            if (Round % 2 == 0) Packed.resize(Random() % (Packed.size() + 1));
+            // Requests shorter, equal and longer than the data.
+            const size_t Size = std::array<size_t, 3>{Data.size() / 2 + 1, Data.size(), Data.size() + 300}[Round % 3];
+            if (IsTIFF) {
+                TTIFFLZWDecoder Decoder;
+                const auto Result = Decode(Decoder, Packed, static_cast<int32_t>(Packed.size()), static_cast<int32_t>(Size), Size, 0x5A);
+                TIFFHash = HashBytes(TIFFHash, Result.Output);
+            } else {
+                TGIFLZWDecoder Decoder(8);
+                const auto Result = Decode(Decoder, Packed, static_cast<int32_t>(Packed.size()), static_cast<int32_t>(Size), Size, 0x5A);
+                GIFHash = HashBytes(GIFHash, Result.Output);
+            }
+        }
+    }
+    EXPECT_EQ(TIFFHash, 0x16126a057aa46485ull) << std::hex << TIFFHash;
+    EXPECT_EQ(GIFHash, 0x1bd39996072d1b2full) << std::hex << GIFHash;
+}
+
+TEST(LZWSweep, TruncatedStreamsGiveAPrefixAndLeaveTheRestUntouched) {
+    // Strings of many lengths end the output at every cut; none may spill past its end, and the
+    // last bytes of the data (read one at a time rather than a word at once) must still decode.
+    const Bytes Data = SampleData(3000, 200, 21); // never the fill byte 0xEE
+    for (bool IsTIFF : {true, false}) {
+        TLZWEncoder Encoder;
+        Encoder.MsbFirst = IsTIFF;
+        Encoder.EarlyChange = IsTIFF;
+        const Bytes Packed = Encoder.Encode(Data);
+        size_t LastDecoded = 0;
+        for (size_t Cut = 0; Cut <= Packed.size(); ++Cut) {
+            const Bytes Part(Packed.begin(), Packed.begin() + static_cast<ptrdiff_t>(Cut));
+            std::unique_ptr<TDecoder> Decoder;
+            if (IsTIFF)
+                Decoder = std::make_unique<TTIFFLZWDecoder>();
+            else
+                Decoder = std::make_unique<TGIFLZWDecoder>(8);
+            const auto Result = Decode(*Decoder, Part, static_cast<int32_t>(Cut), 3000, 3000, 0xEE);
+            const size_t Decoded = static_cast<size_t>(std::find(Result.Output.begin(), Result.Output.end(), 0xEE) - Result.Output.begin());
+            ASSERT_TRUE(std::equal(Data.begin(), Data.begin() + static_cast<ptrdiff_t>(Decoded), Result.Output.begin())) << Cut;
+            ASSERT_EQ(std::count(Result.Output.begin(), Result.Output.end(), 0xEE), static_cast<ptrdiff_t>(3000 - Decoded)) << Cut;
+            // A longer cut never decodes less.
+            ASSERT_GE(Decoded, LastDecoded) << Cut;
+            LastDecoded = Decoded;
+        }
+        EXPECT_EQ(LastDecoded, Data.size());
+    }
 }

@@ -168,15 +168,9 @@ TCodeTable BuildTable(const TTree& Tree) {
     return Table;
 }
 
-const TCodeTable& WhiteTable() {
-    static const TCodeTable Table = BuildTable(BuildTree(WhiteTerminating, WhiteMakeUp));
-    return Table;
-}
-
-const TCodeTable& BlackTable() {
-    static const TCodeTable Table = BuildTable(BuildTree(BlackTerminating, BlackMakeUp));
-    return Table;
-}
+// Built at start-up, so that the inner loops need no first-use check.
+const TCodeTable WhiteTable = BuildTable(BuildTree(WhiteTerminating, WhiteMakeUp));
+const TCodeTable BlackTable = BuildTable(BuildTree(BlackTerminating, BlackMakeUp));
 
 const std::array<uint8_t, 256>& ReversedBits() {
     static const std::array<uint8_t, 256> Table = [] {
@@ -193,7 +187,7 @@ const std::array<uint8_t, 256>& ReversedBits() {
 }
 
 /// Sets the bits From .. To − 1 (most significant bit of a byte first).
-void SetBits(uint8_t* Data, uint64_t From, uint64_t To) {
+[[gnu::always_inline]] inline void SetBits(uint8_t* Data, uint64_t From, uint64_t To) {
     if (From >= To) return;
     const uint64_t FirstByte = From >> 3;
     const uint64_t LastByte = (To - 1) >> 3;
@@ -284,35 +278,46 @@ bool TCCITTDecoder::SkipEndOfLine(bool ZerosSeen) {
     }
 }
 
-int64_t TCCITTDecoder::ReadRun(bool Black) {
-    const TCodeTable& Table = Black ? BlackTable() : WhiteTable();
+// Both run in the decoders' inner loops, in this file only.
+[[gnu::always_inline]] inline int64_t TCCITTDecoder::ReadRun(bool Black) {
+    const TCodeTable& Table = Black ? BlackTable : WhiteTable;
+    // Kept in locals: the output writes could alias the members.
+    uint64_t Buffer = FBitBuffer;
+    int Bits = FBufferBits;
     int64_t Sum = 0;
     for (;;) {
-        if (FBufferBits < MaxCodeBits) {
+        if (Bits < MaxCodeBits) {
+            FBitBuffer = Buffer;
+            FBufferBits = Bits;
             Refill();
-            if (FBufferBits == 0) return Sum;
+            Buffer = FBitBuffer;
+            Bits = FBufferBits;
+            if (Bits == 0) return Sum;
         }
-        TCodeEntry Entry = Table.Primary[FBitBuffer >> (64 - PrimaryBits)];
+        TCodeEntry Entry = Table.Primary[Buffer >> (64 - PrimaryBits)];
         if (Entry.Examined == 0)
             Entry = Table.Secondary[static_cast<size_t>(Entry.Value) +
-                                    ((FBitBuffer >> (64 - MaxCodeBits)) & ((1u << SecondaryBits) - 1))];
-        if (Entry.Examined > FBufferBits) {
+                                    ((Buffer >> (64 - MaxCodeBits)) & ((1u << SecondaryBits) - 1))];
+        if (Entry.Examined > Bits) {
             // The data ends inside a code (the refill above took the last byte): its bits are
             // read and the make-up codes so far count.
             FBitBuffer = 0;
             FBufferBits = 0;
             return Sum;
         }
-        FBitBuffer <<= Entry.Consumed;
-        FBufferBits -= Entry.Consumed;
-        if (Entry.Value == NoCode) return Sum; // the bit that fits no code stays unread
+        Buffer <<= Entry.Consumed;
+        Bits -= Entry.Consumed;
+        if (Entry.Value == NoCode) break; // the bit that fits no code stays unread
         Sum += Entry.Value;
-        if (Entry.Value < 64) return Sum; // terminating, end-of-line or invalid code
+        if (Entry.Value < 64) break; // terminating, end-of-line or invalid code
         // make-up codes add up until a terminating one
     }
+    FBitBuffer = Buffer;
+    FBufferBits = Bits;
+    return Sum;
 }
 
-bool TCCITTDecoder::WriteRun(int64_t Count) {
+[[gnu::always_inline]] inline bool TCCITTDecoder::WriteRun(int64_t Count) {
     if (Count <= 0) return FPixelsLeft == 0;
     const uint64_t Pixels = static_cast<uint64_t>(Count);
     if (FBlack) SetBits(FDest, FBitPosition, std::min(FBitPosition + Pixels, static_cast<uint64_t>(FDestLimit) * 8));

@@ -128,6 +128,19 @@ void Blend(benchmark::State& State, int Mode, bool TranslucentBase, uint8_t Opac
     SetRate(State, int64_t{FullHD.Width} * FullHD.Height);
 }
 
+// The same blend on a picture small enough to stay in cache: the arithmetic
+// alone, without the memory traffic of the full frame.
+void BlendCached(benchmark::State& State, bool TranslucentBase) {
+    TOwnedSurface Base = MakePicture(128, 128, TranslucentBase, 3);
+    TOwnedSurface Layer = MakePicture(128, 128, true, 4);
+    TOwnedSurface Result(128, 128);
+    for (auto _ : State) {
+        BlendSurfaces(Result, Base, Layer, 255, TBlendMode::Normal);
+        benchmark::ClobberMemory();
+    }
+    SetRate(State, int64_t{128} * 128);
+}
+
 // Normal blending in place, the way pixman composites OVER into its destination.
 void BlendNormalInPlace(benchmark::State& State) {
     TOwnedSurface Base = MakePicture(FullHD.Width, FullHD.Height, false, 3);
@@ -214,6 +227,12 @@ void RegisterAll() {
                 ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("BlendSurfaces/Normal/OpaqueBase/Opacity200", Blend, 0, false, uint8_t{200})
         ->Unit(benchmark::kMillisecond);
+    for (bool Translucent : {false, true})
+        benchmark::RegisterBenchmark(
+            (std::string("BlendSurfaces/Normal/") + (Translucent ? "TranslucentBase" : "OpaqueBase") + "/Cached128")
+                .c_str(),
+            BlendCached, Translucent)
+            ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("BlendSurfaces/Normal/OpaqueBase/InPlace", BlendNormalInPlace)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("PixmanOver/1080p", PixmanOver)->Unit(benchmark::kMillisecond);

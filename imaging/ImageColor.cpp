@@ -4,19 +4,17 @@
 #include <cmath>
 #include <cstring>
 
+#include "imaging/ImageColorSimd.h"
 #include "imaging/ImageStrings.h"
 #include "platform/Exceptions.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define QV_HAVE_SSSE3_PATH 1
-#endif
 
 namespace qv {
 
 namespace {
 
 using TRowFn = TColorManager::TRowRoutine;
+using colorsimd::Swap3;
+using colorsimd::Swap4;
 
 [[noreturn]] void RaiseConversion(const char* Message) { throw EColorConversionError(Message); }
 
@@ -127,175 +125,6 @@ void SetupChannels(TChannel* Channels, int NChannels, const void* const* Sources
 // --- Fast paths of the 8-bit RGB family for whole rows without gamma --------------------------
 
 void Copy8(const uint8_t* Source, uint8_t* Target, size_t Bytes) { std::memcpy(Target, Source, Bytes); }
-
-void Swap3Scalar(const uint8_t* S, uint8_t* T, uint32_t Count) {
-    for (uint32_t I = 0; I < Count; ++I, S += 3, T += 3) {
-        const uint8_t R = S[0], G = S[1], B = S[2];
-        T[0] = B;
-        T[1] = G;
-        T[2] = R;
-    }
-}
-
-void Swap4Scalar(const uint8_t* S, uint8_t* T, uint32_t Count) {
-    for (uint32_t I = 0; I < Count; ++I, S += 4, T += 4) {
-        const uint8_t R = S[0], G = S[1], B = S[2], A = S[3];
-        T[0] = B;
-        T[1] = G;
-        T[2] = R;
-        T[3] = A;
-    }
-}
-
-#if defined(QV_HAVE_SSSE3_PATH)
-/// Shuffle masks that reverse the three bytes of every pixel in a block of 16
-/// pixels held in three registers: Masks[Out][In] picks the bytes of output
-/// register Out that come from input register In (0x80 selects zero).
-struct TSwap3Masks {
-    alignas(16) uint8_t Masks[3][3][16];
-    constexpr TSwap3Masks() : Masks{} {
-        for (int Out = 0; Out < 3; ++Out)
-            for (int I = 0; I < 16; ++I) {
-                const int O = Out * 16 + I;
-                const int Source = (O / 3) * 3 + 2 - O % 3;
-                for (int In = 0; In < 3; ++In)
-                    Masks[Out][In][I] = Source / 16 == In ? static_cast<uint8_t>(Source % 16) : 0x80;
-            }
-    }
-};
-constexpr TSwap3Masks Swap3Table;
-
-__attribute__((target("ssse3"))) void Swap3SSSE3(const uint8_t* S, uint8_t* T, uint32_t Count) {
-    auto Mask = [](int Out, int In) {
-        return _mm_load_si128(reinterpret_cast<const __m128i*>(Swap3Table.Masks[Out][In]));
-    };
-    const __m128i M00 = Mask(0, 0), M01 = Mask(0, 1), M10 = Mask(1, 0), M11 = Mask(1, 1), M12 = Mask(1, 2),
-                  M21 = Mask(2, 1), M22 = Mask(2, 2);
-    uint32_t I = 0;
-    for (; I + 16 <= Count; I += 16, S += 48, T += 48) {
-        const __m128i A = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S));
-        const __m128i B = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + 16));
-        const __m128i C = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + 32));
-        const __m128i O0 = _mm_or_si128(_mm_shuffle_epi8(A, M00), _mm_shuffle_epi8(B, M01));
-        const __m128i O1 = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(A, M10), _mm_shuffle_epi8(B, M11)),
-                                        _mm_shuffle_epi8(C, M12));
-        const __m128i O2 = _mm_or_si128(_mm_shuffle_epi8(B, M21), _mm_shuffle_epi8(C, M22));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(T), O0);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(T + 16), O1);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(T + 32), O2);
-    }
-    Swap3Scalar(S, T, Count - I);
-}
-
-__attribute__((target("ssse3"))) void Swap4SSSE3(const uint8_t* S, uint8_t* T, uint32_t Count) {
-    const __m128i Shuffle = _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
-    uint32_t I = 0;
-    for (; I + 8 <= Count; I += 8, S += 32, T += 32) {
-        const __m128i A = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S));
-        const __m128i B = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + 16));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(T), _mm_shuffle_epi8(A, Shuffle));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(T + 16), _mm_shuffle_epi8(B, Shuffle));
-    }
-    Swap4Scalar(S, T, Count - I);
-}
-
-/// Masks for the three 32-byte output blocks of a 96-byte step. Each 16-byte
-/// lane starts at an offset whose phase modulo 3 decides the pattern; its bytes
-/// come from a load two bytes before the lane (X) or two bytes after it (Y).
-struct TSwap3BlockMasks {
-    alignas(32) uint8_t X[3][32];
-    alignas(32) uint8_t Y[3][32];
-    constexpr TSwap3BlockMasks() : X{}, Y{} {
-        for (int Block = 0; Block < 3; ++Block)
-            for (int I = 0; I < 32; ++I) {
-                const int Phase = (2 * Block + I / 16) % 3;
-                const int O = Phase + I % 16;
-                const int Rel = (O / 3) * 3 + 2 - O % 3 - Phase; // -2 .. 17 from the lane start
-                X[Block][I] = Rel <= 13 ? static_cast<uint8_t>(Rel + 2) : 0x80;
-                Y[Block][I] = Rel <= 13 ? 0x80 : static_cast<uint8_t>(Rel - 2);
-            }
-    }
-};
-constexpr TSwap3BlockMasks Swap3Blocks;
-
-__attribute__((target("avx2"))) inline void Swap3Block(const uint8_t* Src, uint8_t* Dst, int Block) {
-    const __m256i MX = _mm256_load_si256(reinterpret_cast<const __m256i*>(Swap3Blocks.X[Block]));
-    const __m256i MY = _mm256_load_si256(reinterpret_cast<const __m256i*>(Swap3Blocks.Y[Block]));
-    const __m256i A = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Src - 2));
-    const __m256i B = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Src + 2));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst),
-                        _mm256_or_si256(_mm256_shuffle_epi8(A, MX), _mm256_shuffle_epi8(B, MY)));
-}
-
-__attribute__((target("avx2"))) void Swap3AVX2(const uint8_t* S, uint8_t* T, uint32_t Count) {
-    // Two overlapping loads per 32-byte block cover the pixels that straddle its lanes; the
-    // first pixel goes the scalar way so that the load two bytes early stays inside the row.
-    Swap3Scalar(S, T, 1);
-    uint32_t I = 1;
-    for (; I + 33 <= Count; I += 32) {
-        const uint8_t* Src = S + size_t{I} * 3;
-        uint8_t* Dst = T + size_t{I} * 3;
-        Swap3Block(Src, Dst, 0);
-        Swap3Block(Src + 32, Dst + 32, 1);
-        Swap3Block(Src + 64, Dst + 64, 2);
-    }
-    Swap3Scalar(S + size_t{I} * 3, T + size_t{I} * 3, Count - I);
-}
-
-__attribute__((target("avx2"))) void Swap4AVX2(const uint8_t* S, uint8_t* T, uint32_t Count) {
-    const __m256i Shuffle = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15, 2, 1, 0, 3, 6, 5,
-                                             4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
-    uint32_t I = 0;
-    for (; I + 16 <= Count; I += 16, S += 64, T += 64) {
-        const __m256i A = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(S));
-        const __m256i B = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(S + 32));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(T), _mm256_shuffle_epi8(A, Shuffle));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(T + 32), _mm256_shuffle_epi8(B, Shuffle));
-    }
-    Swap4Scalar(S, T, Count - I);
-}
-
-bool HaveAVX2() {
-    static const bool Result = __builtin_cpu_supports("avx2");
-    return Result;
-}
-
-bool HaveSSSE3() {
-    static const bool Result = __builtin_cpu_supports("ssse3");
-    return Result;
-}
-#endif
-
-// The 16-byte blocks are loaded before they are stored, so source and target may be the same row.
-void Swap3(const uint8_t* S, uint8_t* T, uint32_t Count) {
-#if defined(QV_HAVE_SSSE3_PATH)
-    // The wide path reads ahead of what it writes, so it needs rows that do not overlap.
-    const bool Apart = S + size_t{Count} * 3 <= T || T + size_t{Count} * 3 <= S;
-    if (Apart && Count > 0 && HaveAVX2()) {
-        Swap3AVX2(S, T, Count);
-        return;
-    }
-    if (HaveSSSE3()) {
-        Swap3SSSE3(S, T, Count);
-        return;
-    }
-#endif
-    Swap3Scalar(S, T, Count);
-}
-
-void Swap4(const uint8_t* S, uint8_t* T, uint32_t Count) {
-#if defined(QV_HAVE_SSSE3_PATH)
-    if (HaveAVX2()) {
-        Swap4AVX2(S, T, Count);
-        return;
-    }
-    if (HaveSSSE3()) {
-        Swap4SSSE3(S, T, Count);
-        return;
-    }
-#endif
-    Swap4Scalar(S, T, Count);
-}
 
 } // namespace
 
@@ -816,6 +645,30 @@ static void ConvertRGBFamily(const TColorManager& Cm, const void* const* Sources
             T[A] = S[0];
             T[1] = S[1];
             T[B] = S[2];
+        }
+        return;
+    }
+
+    if (S16 && !T16 && !Planar && Mask == 0xFF && !Gamma && SourceSamples == TargetSamples) {
+        // Every sample, alpha included, becomes v div 257; narrowing a chunk into a small
+        // buffer that stays in the first-level cache, then reordering it, keeps both steps wide.
+        constexpr uint32_t ChunkPixels = 256;
+        alignas(32) uint8_t Narrowed[ChunkPixels * 4];
+        for (uint32_t Done = 0; Done < Count;) {
+            const uint32_t N = std::min(Count - Done, ChunkPixels);
+            const size_t Samples = size_t{N} * SourceSamples;
+            const uint8_t* From = Source + size_t{Done} * SourceSamples * 2;
+            uint8_t* To = Target + size_t{Done} * TargetSamples;
+            if (!Reverse) {
+                colorsimd::Narrow16(From, To, Samples, Swap);
+            } else {
+                colorsimd::Narrow16(From, Narrowed, Samples, Swap);
+                if (SourceSamples == 3)
+                    Swap3(Narrowed, To, N);
+                else
+                    Swap4(Narrowed, To, N);
+            }
+            Done += N;
         }
         return;
     }

@@ -652,7 +652,7 @@ static void ConvertRGBFamily(const TColorManager& Cm, const void* const* Sources
     if (S16 && !T16 && !Planar && Mask == 0xFF && !Gamma && SourceSamples == TargetSamples) {
         // Every sample, alpha included, becomes v div 257; narrowing a chunk into a small
         // buffer that stays in the first-level cache, then reordering it, keeps both steps wide.
-        constexpr uint32_t ChunkPixels = 256;
+        constexpr uint32_t ChunkPixels = 1024;
         alignas(32) uint8_t Narrowed[ChunkPixels * 4];
         for (uint32_t Done = 0; Done < Count;) {
             const uint32_t N = std::min(Count - Done, ChunkPixels);

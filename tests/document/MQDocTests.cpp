@@ -36,7 +36,8 @@ struct TMQDBuilder {
         return *this;
     }
     TMQDBuilder& Text(const std::string& S) {
-        Bytes.insert(Bytes.end(), S.begin(), S.end());
+        // Byte by byte: g++ 12 at -O3 misreads a range insert here as an overflow.
+        for (const char C : S) Bytes.push_back(static_cast<uint8_t>(C));
         return *this;
     }
     TMQDBuilder& Header(int32_t Version, int32_t Width, int32_t Height, int32_t Background, int32_t Count) {

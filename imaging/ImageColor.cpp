@@ -611,6 +611,31 @@ void Rows16To8(const uint8_t* S, uint8_t* T, uint32_t Count, int SourceSamples, 
         Rows16To8<Swap, 3, 3, false>(S, T, Count, Reverse, Gamma);
 }
 
+/// Whole interleaved 16-bit rows without gamma into 8 bits, same sample count on both sides.
+// Kept out of line so its chunk buffer does not weigh on the per-pixel paths beside it.
+__attribute__((noinline)) void Narrow16Rows(const uint8_t* Source, uint8_t* Target, uint32_t Count, int Samples, bool Reverse, bool Swap) {
+    // Every sample, alpha included, becomes v div 257; narrowing a chunk into a small
+    // buffer that stays in the first-level cache, then reordering it, keeps both steps wide.
+    constexpr uint32_t ChunkPixels = 1024;
+    alignas(32) uint8_t Narrowed[ChunkPixels * 4];
+    for (uint32_t Done = 0; Done < Count;) {
+        const uint32_t N = std::min(Count - Done, ChunkPixels);
+        const size_t Values = size_t{N} * Samples;
+        const uint8_t* From = Source + size_t{Done} * Samples * 2;
+        uint8_t* To = Target + size_t{Done} * Samples;
+        if (!Reverse) {
+            colorsimd::Narrow16(From, To, Values, Swap);
+        } else {
+            colorsimd::Narrow16(From, Narrowed, Values, Swap);
+            if (Samples == 3)
+                Swap3(Narrowed, To, N);
+            else
+                Swap4(Narrowed, To, N);
+        }
+        Done += N;
+    }
+}
+
 } // namespace
 
 /// Shared body of the four RGB/BGR routines; Reverse exchanges the first and third colour samples.
@@ -650,26 +675,7 @@ static void ConvertRGBFamily(const TColorManager& Cm, const void* const* Sources
     }
 
     if (S16 && !T16 && !Planar && Mask == 0xFF && !Gamma && SourceSamples == TargetSamples) {
-        // Every sample, alpha included, becomes v div 257; narrowing a chunk into a small
-        // buffer that stays in the first-level cache, then reordering it, keeps both steps wide.
-        constexpr uint32_t ChunkPixels = 1024;
-        alignas(32) uint8_t Narrowed[ChunkPixels * 4];
-        for (uint32_t Done = 0; Done < Count;) {
-            const uint32_t N = std::min(Count - Done, ChunkPixels);
-            const size_t Samples = size_t{N} * SourceSamples;
-            const uint8_t* From = Source + size_t{Done} * SourceSamples * 2;
-            uint8_t* To = Target + size_t{Done} * TargetSamples;
-            if (!Reverse) {
-                colorsimd::Narrow16(From, To, Samples, Swap);
-            } else {
-                colorsimd::Narrow16(From, Narrowed, Samples, Swap);
-                if (SourceSamples == 3)
-                    Swap3(Narrowed, To, N);
-                else
-                    Swap4(Narrowed, To, N);
-            }
-            Done += N;
-        }
+        Narrow16Rows(Source, Target, Count, SourceSamples, Reverse, Swap);
         return;
     }
 

@@ -1,5 +1,7 @@
 #include "DecoderTestSupport.h"
 
+#include "TestPng.h"
+
 #include <zlib.h>
 
 #include <cstdlib>
@@ -95,66 +97,11 @@ TTIFFStrips ReadTIFFStrips(const std::string& Path) {
 }
 
 TReferencePicture ReadReferencePNG(const std::string& Path) {
-    const std::vector<uint8_t> Raw = ReadFileBytes(Path);
-    auto U32 = [&](size_t At) {
-        if (At + 4 > Raw.size()) throw std::runtime_error("test PNG reader: truncated");
-        return (uint32_t(Raw[At]) << 24) | (uint32_t(Raw[At + 1]) << 16) | (uint32_t(Raw[At + 2]) << 8) | Raw[At + 3];
-    };
+    TRgbaImage Image = ReadPng(Path);
     TReferencePicture Result;
-    std::vector<uint8_t> Compressed;
-    uint32_t Channels = 4;
-    for (size_t At = 8; At + 8 <= Raw.size();) {
-        const uint32_t Length = U32(At);
-        const std::string Type(Raw.begin() + static_cast<ptrdiff_t>(At + 4), Raw.begin() + static_cast<ptrdiff_t>(At + 8));
-        if (At + 12 + Length > Raw.size()) throw std::runtime_error("test PNG reader: chunk outside the file");
-        if (Type == "IHDR") {
-            Result.Width = U32(At + 8);
-            Result.Height = U32(At + 12);
-            if (Raw[At + 16] != 8 || Raw[At + 20] != 0) throw std::runtime_error("test PNG reader: unsupported layout");
-            Channels = Raw[At + 17] == 6 ? 4 : (Raw[At + 17] == 2 ? 3 : 0);
-            if (Channels == 0) throw std::runtime_error("test PNG reader: unsupported colour type");
-        } else if (Type == "IDAT") {
-            Compressed.insert(Compressed.end(), Raw.begin() + static_cast<ptrdiff_t>(At + 8),
-                              Raw.begin() + static_cast<ptrdiff_t>(At + 8 + Length));
-        }
-        At += 12 + Length;
-    }
-    const size_t Stride = size_t(Result.Width) * Channels;
-    std::vector<uint8_t> Filtered((Stride + 1) * Result.Height);
-    uLongf Size = static_cast<uLongf>(Filtered.size());
-    if (uncompress(Filtered.data(), &Size, Compressed.data(), static_cast<uLong>(Compressed.size())) != Z_OK ||
-        Size != Filtered.size())
-        throw std::runtime_error("test PNG reader: bad image data");
-    std::vector<uint8_t> Pixels(Stride * Result.Height);
-    for (uint32_t Row = 0; Row < Result.Height; ++Row) {
-        const uint8_t Filter = Filtered[Row * (Stride + 1)];
-        const uint8_t* In = &Filtered[Row * (Stride + 1) + 1];
-        uint8_t* Out = &Pixels[Row * Stride];
-        const uint8_t* Up = Row > 0 ? Out - Stride : nullptr;
-        for (size_t X = 0; X < Stride; ++X) {
-            const int A = X >= Channels ? Out[X - Channels] : 0;
-            const int B = Up ? Up[X] : 0;
-            const int C = Up && X >= Channels ? Up[X - Channels] : 0;
-            int Predicted = 0;
-            switch (Filter) {
-                case 1: Predicted = A; break;
-                case 2: Predicted = B; break;
-                case 3: Predicted = (A + B) / 2; break;
-                case 4: {
-                    const int P = A + B - C;
-                    const int PA = std::abs(P - A), PB = std::abs(P - B), PC = std::abs(P - C);
-                    Predicted = PA <= PB && PA <= PC ? A : (PB <= PC ? B : C);
-                    break;
-                }
-                default: break;
-            }
-            Out[X] = static_cast<uint8_t>(In[X] + Predicted);
-        }
-    }
-    Result.RGBA.resize(size_t(Result.Width) * Result.Height * 4);
-    for (size_t Pixel = 0; Pixel < size_t(Result.Width) * Result.Height; ++Pixel)
-        for (uint32_t Channel = 0; Channel < 4; ++Channel)
-            Result.RGBA[Pixel * 4 + Channel] = Channel < Channels ? Pixels[Pixel * Channels + Channel] : 255;
+    Result.Width = static_cast<uint32_t>(Image.Width);
+    Result.Height = static_cast<uint32_t>(Image.Height);
+    Result.RGBA = std::move(Image.Pixels);
     return Result;
 }
 

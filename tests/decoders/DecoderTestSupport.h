@@ -119,7 +119,7 @@ struct TReferencePicture {
     std::vector<uint8_t> RGBA;
 };
 
-/// Reads a non-interlaced 8-bit RGBA or RGB PNG (as the corpus references are stored).
+/// Reads a corpus reference picture as 8-bit RGBA (through the shared test PNG reader).
 TReferencePicture ReadReferencePNG(const std::string& Path);
 
 } // namespace qvtest

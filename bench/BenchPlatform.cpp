@@ -123,8 +123,10 @@ void Report(benchmark::State& State, size_t FileBytes) {
     State.SetItemsProcessed(static_cast<int64_t>(State.iterations()) * Width * Height);
 }
 
-void BM_BitmapLoad24(benchmark::State& State) {
-    const auto& Data = Bitmap24File();
+// Loads one in-memory bitmap file per iteration.
+template <const std::vector<uint8_t>& (*MakeFile)()>
+void BM_BitmapLoad(benchmark::State& State) {
+    const auto& Data = MakeFile();
     for (auto _ : State) {
         TBytesStream Stream(Data.data(), static_cast<int64_t>(Data.size()));
         TBitmap B;
@@ -133,19 +135,8 @@ void BM_BitmapLoad24(benchmark::State& State) {
     }
     Report(State, Data.size());
 }
-BENCHMARK(BM_BitmapLoad24)->Unit(benchmark::kMillisecond);
-
-void BM_BitmapLoadRle8(benchmark::State& State) {
-    const auto& Data = Rle8File();
-    for (auto _ : State) {
-        TBytesStream Stream(Data.data(), static_cast<int64_t>(Data.size()));
-        TBitmap B;
-        B.LoadFromStream(Stream);
-        benchmark::DoNotOptimize(B.ScanLine(0));
-    }
-    Report(State, Data.size());
-}
-BENCHMARK(BM_BitmapLoadRle8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BitmapLoad<Bitmap24File>)->Name("BM_BitmapLoad24")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BitmapLoad<Rle8File>)->Name("BM_BitmapLoadRle8")->Unit(benchmark::kMillisecond);
 
 void BM_JpegLoad(benchmark::State& State) {
     const auto& Data = JpegFile();

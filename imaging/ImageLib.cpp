@@ -69,8 +69,26 @@ bool TImageGraphic::ReadImageProperties(TStream&, uint32_t) {
     return false;
 }
 
+namespace {
+
+/// Bits one pixel occupies in a scan line: 5-5-5 pixels take a word, device and
+/// custom pictures are kept at 32 bits.
+uint64_t StoredPixelBits(TPixelFormat Format) {
+    switch (Format) {
+    case pf15bit: return 16;
+    case pfDevice:
+    case pfCustom: return 32;
+    default: return static_cast<uint64_t>(PixelFormatBits(Format));
+    }
+}
+
+} // namespace
+
 bool TImageGraphic::BeginLoad(TStream& Stream, uint32_t ImageIndex) {
     FreeImage();
+    // Every file starts from the colour manager's defaults: no gamma, options or
+    // sample sizes carried over from the previous file loaded into this object.
+    *FColorManager = TColorManager();
     FBasePosition = Stream.Position();
     const bool Result = ReadImageProperties(Stream, ImageIndex);
     Stream.SetPosition(FBasePosition);
@@ -117,8 +135,16 @@ void TImageGraphic::RowProgress(uint32_t Row) {
 
 void TImageGraphic::EndProgress() { Progress(psEnding, 0, false, FProgressRect, ""); }
 
-void TImageGraphic::ConvertRow(std::initializer_list<const void*> Sources, int Row, uint8_t Mask) {
-    FColorManager->ConvertLine(Sources, ScanLine(Row), static_cast<uint32_t>(Width()), Mask);
+void TImageGraphic::ConvertRow(std::initializer_list<std::span<const uint8_t>> Sources, int Row, uint8_t Mask) {
+    const auto Count = static_cast<uint32_t>(Width());
+    // The routine must write exactly the picture's pixels: more would run past the
+    // row, fewer would leave part of every pixel unwritten.
+    const uint64_t PixelBits = StoredPixelBits(PixelFormat());
+    const uint64_t Exact = (uint64_t{Count} * PixelBits + 7) / 8;
+    if (FColorManager->TargetBytesNeeded(Count) != Exact) throw EColorConversionError(gesConversionUnsupported);
+    const std::span<uint8_t> Target(ScanLine(Row), static_cast<size_t>(RowBytes()));
+    FColorManager->ConvertLineChecked(std::span<const std::span<const uint8_t>>(Sources.begin(), Sources.size()),
+                                      Target, Count, Mask);
 }
 
 void TImageGraphic::SeekFromBase(TStream& Stream, uint64_t Offset) {
@@ -169,6 +195,27 @@ void UndoHorizontalDifference4(uint8_t* Row, uint32_t Count) { UndoDifference(Ro
 
 void UndoHorizontalDifference(uint8_t* Row, uint32_t Count, uint8_t SamplesPerPixel) {
     UndoDifference(Row, Count, SamplesPerPixel == 3 || SamplesPerPixel == 4 ? SamplesPerPixel : 1);
+}
+
+void UndoHorizontalDifference(std::span<uint8_t> Row, uint8_t SamplesPerPixel, uint8_t BitsPerSample,
+                              bool BigEndian) {
+    QV_ASSERT(SamplesPerPixel >= 1 && (BitsPerSample == 8 || BitsPerSample == 16), "Assertion failure");
+    const size_t Stride = SamplesPerPixel;
+    if (BitsPerSample == 8) {
+        for (size_t K = Stride; K < Row.size(); ++K) Row[K] = static_cast<uint8_t>(Row[K] + Row[K - Stride]);
+        return;
+    }
+    const size_t Words = Row.size() / 2;
+    auto Load = [&](size_t I) -> uint16_t {
+        const uint8_t* P = Row.data() + I * 2;
+        return BigEndian ? static_cast<uint16_t>(P[0] << 8 | P[1]) : static_cast<uint16_t>(P[1] << 8 | P[0]);
+    };
+    auto Store = [&](size_t I, uint16_t V) {
+        uint8_t* P = Row.data() + I * 2;
+        P[BigEndian ? 0 : 1] = static_cast<uint8_t>(V >> 8);
+        P[BigEndian ? 1 : 0] = static_cast<uint8_t>(V);
+    };
+    for (size_t I = Stride; I < Words; ++I) Store(I, static_cast<uint16_t>(Load(I) + Load(I - Stride)));
 }
 
 void Upsample2x2(uint32_t Width, uint32_t Height, uint32_t Stride, uint8_t* Plane) {

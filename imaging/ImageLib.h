@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -77,9 +78,13 @@ protected:
     /// Ends the current phase.
     void EndProgress();
 
-    /// Converts one row into bitmap row Row through the colour manager.
-    void ConvertRow(std::initializer_list<const void*> Sources, int Row, uint8_t Mask = 0xFF);
-    void ConvertRow(const void* Source, int Row, uint8_t Mask = 0xFF) { ConvertRow({Source}, Row, Mask); }
+    /// Converts one row into bitmap row Row through the colour manager. Every source
+    /// comes with its true size: a set-up that would read past a source raises an
+    /// assertion, and a routine whose pixels are not the picture's (wider than the
+    /// row or narrower than its pixel) raises "Color conversion failed. Could not
+    /// find a proper method.".
+    void ConvertRow(std::initializer_list<std::span<const uint8_t>> Sources, int Row, uint8_t Mask = 0xFF);
+    void ConvertRow(std::span<const uint8_t> Source, int Row, uint8_t Mask = 0xFF) { ConvertRow({Source}, Row, Mask); }
 
     void SetStream(TStream* Value) { FStream = Value; }
     void SetBasePosition(int64_t Value) { FBasePosition = Value; }
@@ -114,6 +119,12 @@ void UndoHorizontalDifference3(uint8_t* Row, uint32_t Count);
 void UndoHorizontalDifference4(uint8_t* Row, uint32_t Count);
 /// The variant by samples per pixel: 3 -> 3 bytes, 4 -> 4 bytes, otherwise 1 byte.
 void UndoHorizontalDifference(uint8_t* Row, uint32_t Count, uint8_t SamplesPerPixel);
+/// Undoes horizontal differencing sample by sample on a row of RowBytes bytes:
+/// each sample is added to the one SamplesPerPixel samples before it. BitsPerSample
+/// 8 adds bytes; 16 adds words stored in the given byte order (carries kept).
+/// Other sample sizes raise an assertion; a partial pixel at the row's end is left alone.
+void UndoHorizontalDifference(std::span<uint8_t> Row, uint8_t SamplesPerPixel, uint8_t BitsPerSample,
+                              bool BigEndian);
 /// Enlarges a Width x Height plane of bytes (rows Stride bytes apart) to 2Width x
 /// 2Height in place by bilinear averaging. Requires Width, Height >= 2 and Stride >= 2 Width;
 /// the plane must hold 2 Height rows.

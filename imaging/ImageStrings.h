@@ -34,6 +34,22 @@ inline constexpr const char* gesJPEGBogusTableField = "Bogus JPEG tables field."
 inline constexpr const char* gesJPEGFractionalLine = "Fractional JPEG scanline unsupported.";
 inline constexpr const char* gesJPEGEOI = "JPEG decompression error. Unexpected end of input.";
 
+/// Format names put into the messages above, by reader.
+// Targa
+// TIFF
+// EPS
+// PCX
+// RLA
+// SGI
+// Photoshop
+// Portable maps
+// Autodesk
+// Photo-CD
+// GIF
+// Dr. Halo
+// Paintshop Pro
+// PNG
+
 /// Progress captions.
 inline constexpr const char* gesPreparing = "Preparing...";
 inline constexpr const char* gesTransfering = "Transfering...";

@@ -1,7 +1,7 @@
 #pragma once
-// A small PNG reader for tests only: it decodes the reference pictures of the
-// shared corpus (non-interlaced, 8 or 16 bits per sample, any colour type)
-// into 8-bit RGBA so that readers can be compared against them.
+// Reads the reference pictures of the shared corpus with libpng, a decoder
+// independent of ours, into 8-bit RGBA (no gamma handling, 16-bit samples
+// reduced to their high byte) so that readers can be compared against them.
 
 #include <cstdint>
 #include <string>

@@ -18,6 +18,10 @@ struct TRegistrationRow {
 };
 
 constexpr TFormatKinds R{TFormatKind::Raster};
+constexpr TFormatKinds RM{TFormatKind::Raster, TFormatKind::MultiImage};
+constexpr TFormatKinds RL{TFormatKind::Raster, TFormatKind::Layered};
+constexpr TFormatKinds RMA{TFormatKind::Raster, TFormatKind::MultiImage, TFormatKind::Animation};
+constexpr TFormatKinds RV{TFormatKind::Raster, TFormatKind::Vector};
 
 // The order is the order of the platform's file mask (newest first), which the
 // viewer's file list is built from. Each reader adds its rows where its comment stands.
@@ -26,10 +30,20 @@ const TRegistrationRow StartupTable[] = {
     {"jpe", "", gesJPEImages, R, &TJPEGImage::StaticClass},
     {"rle", gesBitmaps, gesRLEBitmaps, R, &TBitmap::StaticClass},
     {"dib", "", gesDIBs, R, &TBitmap::StaticClass},
-    // Still to join, in this order: Targa (win, vst, vda, tga, icb), TIFF (tiff, tif, fax), EPS,
-    // PCX (pcx, pcc, scr), RLA (rpf, rla), SGI (sgi, rgba, rgb, bw), Photoshop (psd, pdd),
-    // portable maps (ppm, pgm, pbm), Autodesk (cel, pic), Photo-CD (pcd), GIF (gif),
-    // Dr. Halo (cut), Paintshop Pro (psp), PNG (png).
+    // Targa: win, vst, vda, tga, icb
+    // TIFF: tiff, tif, fax
+    // EPS: eps
+    // PCX: pcx, pcc, scr
+    // RLA: rpf, rla
+    // SGI: sgi, rgba, rgb, bw
+    // Photoshop: psd, pdd
+    // Portable maps: ppm, pgm, pbm
+    // Autodesk: cel, pic
+    // Photo-CD: pcd
+    // GIF: gif
+    // Dr. Halo: cut
+    // Paintshop Pro: psp
+    // PNG: png
 };
 
 struct TShutdownStep {
@@ -41,8 +55,21 @@ struct TShutdownStep {
 // PCX, Autodesk, Photo-CD, portable maps, Dr. Halo, GIF, RLA. Then the bitmap extensions, then
 // PNG by class; EPS and the JPEG class are released by the registry itself.
 const TShutdownStep ShutdownSteps[] = {
+    // Paintshop Pro
+    // Photoshop
+    // Targa
+    // TIFF
+    // SGI
+    // PCX
+    // Autodesk
+    // Photo-CD
+    // Portable maps
+    // Dr. Halo
+    // GIF
+    // RLA
     {"rle", &TBitmap::StaticClass},
     {"dib", &TBitmap::StaticClass},
+    // PNG
 };
 
 } // namespace

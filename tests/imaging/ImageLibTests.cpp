@@ -50,7 +50,7 @@ public:
         Bytes Row(size_t{ImageProperties().Width} * 3);
         for (uint32_t Y = 0; Y < ImageProperties().Height; ++Y) {
             Reader.ReadExact(Row);
-            ConvertRow(Row.data(), static_cast<int>(Y));
+            ConvertRow(Row, static_cast<int>(Y));
             RowProgress(Y);
         }
         EndProgress();

@@ -18,12 +18,10 @@ namespace qv {
 /// The system's millisecond tick count.
 uint32_t TickCount();
 
-/// Loads FileName through a TPicture (reader chosen by extension) and copies
-/// the graphic into Bitmap with Assign; errors propagate to the caller.
+/// Loads FileName through a TPicture (reader chosen by extension) into Bitmap;
+/// bitmap and JPEG pictures hand their pixels over, other graphics are copied
+/// with Assign. Errors propagate to the caller.
 void LoadPictureToBitmap(TBitmap& Bitmap, const std::string& FileName);
-
-/// Opens a target (a URL or a file) with the desktop's opener; the result is ignored.
-void ShellOpen(const std::string& Target);
 
 // ---- Colours ---------------------------------------------------------------
 

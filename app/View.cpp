@@ -1,21 +1,27 @@
 #include "app/View.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCollator>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QFileSystemWatcher>
 #include <QFrame>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QTableWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -43,6 +49,38 @@ struct TListEntry {
     QString Size;
 };
 
+/// The toolbar's button size and height.
+constexpr int ButtonWidth = 67;
+constexpr int HintWidth = 118;
+constexpr int ButtonHeight = 36;
+constexpr int ToolBarHeight = 38;
+/// Room a caption has inside a button, and the smallest font tried before eliding.
+constexpr int CaptionRoom = ButtonWidth - 6;
+constexpr int SmallestCaptionPixels = 9;
+
+/// A glyph as an icon drawn at the common device pixel ratios: each pixel of
+/// the artwork becomes a block of device pixels, so it stays sharp.
+QIcon GlyphIcon(const TBitmap& Glyph) {
+    const QImage Image = BitmapToQImage(Glyph);
+    QIcon Icon;
+    for (const qreal Ratio : {1.0, 1.25, 1.5, 2.0, 3.0}) {
+        const QSize Size(qRound(Image.width() * Ratio), qRound(Image.height() * Ratio));
+        QPixmap Pixmap = QPixmap::fromImage(Image.scaled(Size, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+        Pixmap.setDevicePixelRatio(Ratio);
+        Icon.addPixmap(Pixmap);
+    }
+    return Icon;
+}
+
+/// Shows the busy cursor while a load blocks the window.
+class TBusyCursor {
+public:
+    TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
 } // namespace
 
 TForm1::TForm1(const std::vector<std::string>& Args, QWidget* Parent)
@@ -68,7 +106,7 @@ TForm1::~TForm1() {
     delete menuBar();
 }
 
-void TForm1::ShellOpenTarget(const std::string& Target) { ShellOpen(Target); }
+bool TForm1::DesktopOpenUrl(const std::string& Url) { return QDesktopServices::openUrl(QUrl(Q(Url))); }
 
 // ---- Construction ------------------------------------------------------------
 
@@ -90,7 +128,7 @@ void TForm1::CreateMenus() {
         Action = Menu->addAction(Caption);
         Action->setObjectName(Name);
         if (Glyph >= 0) {
-            Action->setIcon(QIcon(QPixmap::fromImage(BitmapToQImage(FImageList->Image(Glyph)))));
+            Action->setIcon(GlyphIcon(FImageList->Image(Glyph)));
             Action->setProperty(ImageIndexProperty, Glyph);
         }
         if (!Key.isEmpty()) Action->setShortcut(Key);
@@ -140,7 +178,7 @@ void TForm1::CreateMenus() {
     // The About items keep the desktop's own look.
     AddMenu(About1, "About1", "About", false);
     AddItem(About1, miHelp, "miHelp", "Web", giWeb, QKeySequence(Qt::Key_F1));
-    connect(miHelp, &QAction::triggered, this, [this] { OpenUrl(ProductPageUrl); });
+    connect(miHelp, &QAction::triggered, this, &TForm1::miHelpClick);
 }
 
 void TForm1::CreateToolBar() {
@@ -160,8 +198,19 @@ void TForm1::CreateToolBar() {
         Button->setDefaultAction(Command);
         Button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         Button->setAutoRaise(true);
-        Button->setMinimumSize(67, 36);
+        Button->setFixedSize(ButtonWidth, ButtonHeight);
         Button->setFocusPolicy(Qt::NoFocus);
+        // A caption too wide for the button gets a smaller font first, and is
+        // elided only when even the smallest does not fit.
+        QFont CaptionFont = ToolBar1->font();
+        const QString Caption = Command->iconText();
+        while (QFontMetrics(CaptionFont).horizontalAdvance(Caption) > CaptionRoom &&
+               CaptionFont.pixelSize() > SmallestCaptionPixels)
+            CaptionFont.setPixelSize(CaptionFont.pixelSize() - 1);
+        Button->setFont(CaptionFont);
+        const QFontMetrics Metrics(CaptionFont);
+        if (Metrics.horizontalAdvance(Caption) > CaptionRoom)
+            Command->setIconText(Metrics.elidedText(Caption, Qt::ElideRight, CaptionRoom));
         Entry = ToolBar1->addWidget(Button);
         Entry->setObjectName(Name);
     };
@@ -188,12 +237,19 @@ void TForm1::CreateToolBar() {
     AddSeparator(ToolButton9, "ToolButton9");
     AddButton(ToolButton12, "ToolButton12", miHelp);
 
-    Label1 = new QLabel("Drag to move, and use mouse wheel to zoom.", ToolBar1);
+    Label1 = new QLabel(HintText, ToolBar1);
     Label1->setObjectName("Label1");
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    Label1->setFixedSize(118, 36);
+    // The width is fixed; the height is what the wrapped text takes in this font.
+    const QFontMetrics Metrics(Label1->font());
+    const QRect Wrapped = Metrics.boundingRect(QRect(0, 0, HintWidth, 1000), Qt::TextWordWrap, HintText);
+    const int Lines = std::max(1, (Wrapped.height() + Metrics.lineSpacing() - 1) / Metrics.lineSpacing());
+    Label1->setFixedSize(HintWidth, std::max(ButtonHeight, Lines * Metrics.lineSpacing()));
     ToolBar1->addWidget(Label1);
+    ToolBar1->layout()->setContentsMargins(0, 0, 0, 0);
+    ToolBar1->layout()->setSpacing(0);
+    ToolBar1->setFixedHeight(std::max(ToolBarHeight, Label1->height() + 2));
 }
 
 void TForm1::CreateBrowser() {
@@ -252,6 +308,8 @@ void TForm1::CreateBrowser() {
     FileListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     FileListView->setShowGrid(true);
     FileListView->setWordWrap(false);
+    // The list is one tab stop: Tab leaves it rather than walking its cells.
+    FileListView->setTabKeyNavigation(false);
     FileListView->setMinimumHeight(32);
     connect(FileListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& Selected, const QItemSelection& Deselected) {
@@ -276,6 +334,9 @@ void TForm1::CreateBrowser() {
     setCentralWidget(Splitter2);
 
     setTabOrder(FileListView, FolderTree);
+
+    FFolderWatcher = new QFileSystemWatcher(this);
+    connect(FFolderWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { RefreshFileList(); });
 }
 
 void TForm1::CreateContextMenu() {
@@ -322,6 +383,11 @@ void TForm1::FormCreate(const std::vector<std::string>& Args) {
     FileListView->setFocus();
 }
 
+void TForm1::StopFollowingFolder() {
+    for (const QMetaObject::Connection& C : FScrollToFolder) disconnect(C);
+    FScrollToFolder.clear();
+}
+
 void TForm1::SelectFolder(const std::string& Folder) {
     std::string Path = Folder;
     while (Path.size() > 1 && Path.back() == '/') Path.pop_back();
@@ -330,22 +396,33 @@ void TForm1::SelectFolder(const std::string& Folder) {
     for (QModelIndex Parent = Index.parent(); Parent.isValid(); Parent = Parent.parent()) FolderTree->expand(Parent);
     FolderTree->setCurrentIndex(Index);
     FolderTree->scrollTo(Index);
-    // The model reads folders in the background: bring the selection into
-    // view again as each folder on its path arrives.
+    // The model reads folders in the background and sorts them later, so rows
+    // keep arriving above the selection: bring it into view again after each
+    // change until the user scrolls the tree or picks another folder.
     const QString Target = Q(Path);
-    disconnect(FScrollToFolder);
-    FScrollToFolder = connect(FolderModel, &QFileSystemModel::directoryLoaded, this, [this, Target](const QString& Loaded) {
+    for (const QMetaObject::Connection& C : FScrollToFolder) disconnect(C);
+    FScrollToFolder.clear();
+    auto Follow = [this, Target] {
         const QModelIndex Current = FolderTree->currentIndex();
-        if (!Current.isValid() || FolderModel->filePath(Current) != Target) {
-            disconnect(FScrollToFolder);
-            return;
-        }
-        // Queued: the view lays out the new rows only after this notification.
+        if (!Current.isValid() || FolderModel->filePath(Current) != Target) return StopFollowingFolder();
         QMetaObject::invokeMethod(
-            FolderTree, [this, Current] { FolderTree->scrollTo(Current, QAbstractItemView::PositionAtCenter); },
+            FolderTree,
+            [this, Target] {
+                const QModelIndex Now = FolderTree->currentIndex();
+                if (Now.isValid() && FolderModel->filePath(Now) == Target)
+                    FolderTree->scrollTo(Now, QAbstractItemView::PositionAtCenter);
+            },
             Qt::QueuedConnection);
-        if (Loaded == QFileInfo(Target).absolutePath()) disconnect(FScrollToFolder);
-    });
+    };
+    FScrollToFolder.push_back(connect(FolderModel, &QFileSystemModel::directoryLoaded, this, Follow));
+    FScrollToFolder.push_back(connect(FolderModel, &QAbstractItemModel::layoutChanged, this, Follow));
+    FScrollToFolder.push_back(connect(FolderModel, &QAbstractItemModel::rowsInserted, this, Follow));
+    // The user's own scrolling, expanding or collapsing ends it.
+    const auto Stop = [this] { StopFollowingFolder(); };
+    FScrollToFolder.push_back(connect(FolderTree->verticalScrollBar(), &QAbstractSlider::actionTriggered, this, Stop));
+    FScrollToFolder.push_back(connect(FolderTree, &QTreeView::expanded, this, Stop));
+    FScrollToFolder.push_back(connect(FolderTree, &QTreeView::collapsed, this, Stop));
+    Follow();
 }
 
 // ---- Browsing ----------------------------------------------------------------
@@ -358,6 +435,11 @@ std::string TForm1::FolderTreePath() const {
 void TForm1::FolderTreeChange() { FillFileList(FolderTreePath()); }
 
 void TForm1::FillFileList(const std::string& Folder) {
+    if (Folder != FShownFolder) {
+        if (!FFolderWatcher->directories().isEmpty()) FFolderWatcher->removePaths(FFolderWatcher->directories());
+        if (!Folder.empty()) FFolderWatcher->addPath(Q(Folder));
+        FShownFolder = Folder;
+    }
     FileListView->clearContents();
     FileListView->setRowCount(0);
 
@@ -391,6 +473,23 @@ void TForm1::FillFileList(const std::string& Folder) {
     FileListView->selectionModel()->clearSelection();
 }
 
+void TForm1::RefreshFileList() {
+    const int Selected = SelectedIndex();
+    const QString Caption = Selected >= 0 ? FileListView->item(Selected, 0)->text() : QString();
+    const int Scroll = FileListView->verticalScrollBar()->value();
+    FillFileList(FShownFolder);
+    FileListView->verticalScrollBar()->setValue(Scroll);
+    if (Caption.isEmpty()) return;
+    // The file on show stays selected (and is not loaded again) when others come or go.
+    const QSignalBlocker Blocker(FileListView->selectionModel());
+    for (int Row = 0; Row < FileListView->rowCount(); ++Row)
+        if (FileListView->item(Row, 0)->text() == Caption) {
+            FileListView->selectionModel()->setCurrentIndex(
+                FileListView->model()->index(Row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            break;
+        }
+}
+
 void TForm1::FileListViewChange(int Row, bool Selected) {
     if (!Selected) return;
     const QTableWidgetItem* Item = FileListView->item(Row, 0);
@@ -404,9 +503,11 @@ int TForm1::SelectedIndex() const {
 }
 
 void TForm1::SelectIndex(int Index) {
-    // Only the selected state moves: the list neither scrolls nor moves its focus mark.
-    FileListView->selectionModel()->select(FileListView->model()->index(Index, 0),
-                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    // The focus mark follows the selection and the item is scrolled into view,
+    // so the arrow keys go on from the picture on show.
+    const QModelIndex Item = FileListView->model()->index(Index, 0);
+    FileListView->selectionModel()->setCurrentIndex(Item, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    FileListView->scrollTo(Item);
 }
 
 void TForm1::miPreviousClick() {
@@ -437,18 +538,22 @@ void TForm1::ScaleChange() { setWindowTitle(Q(TitlePrefix() + FPictureInfo)); }
 
 void TForm1::LoadPicture(const std::string& Path) {
     const std::string Kind = LowerCase(ExtractFileExtNoDot(Path));
-    TBitmap Loading;
     setWindowTitle(Q(TitlePrefix() + "Loading " + Path + "..."));
+    const TBusyCursor Busy;
     try {
+        // The view's previous picture goes first, so two large pictures are never held at once.
+        ImageView1->SetBitmap(nullptr);
+        TBitmap Loading;
         const uint32_t Start = TickCount();
         if (Kind == "mqd")
             LoadDocumentToBitmap(Loading, Path);
         else
             LoadPictureToBitmap(Loading, Path);
         const uint32_t Elapsed = TickCount() - Start;
-        ImageView1->SetBitmap(&Loading);
         FPictureInfo = Format("%s %d*%d*%dbit (loaded in %ums)", ExtractFileName(Path).c_str(), Loading.Width(),
                               Loading.Height(), PixelFormatBits(Loading.PixelFormat()), Elapsed);
+        // The view takes the pixels over instead of copying them.
+        ImageView1->TakeBitmap(Loading);
         setWindowTitle(Q(TitlePrefix() + FPictureInfo));
     } catch (...) {
         // Whatever went wrong, the outcome is the "Error" title; no message box.
@@ -459,6 +564,12 @@ void TForm1::LoadPicture(const std::string& Path) {
 }
 
 // ---- Commands ----------------------------------------------------------------
+
+void TForm1::miHelpClick() {
+    if (OpenUrl(ProductPageUrl)) return;
+    Label1->setText(NoWebBrowserText);
+    QTimer::singleShot(NoWebBrowserMillis, Label1, [this] { Label1->setText(HintText); });
+}
 
 void TForm1::ZoomClick(QAction* Sender) { ImageView1->SetScale(Sender->property(TagProperty).toInt()); }
 

@@ -16,6 +16,7 @@
 
 class QAction;
 class QFileSystemModel;
+class QFileSystemWatcher;
 class QLabel;
 class QMenu;
 class QSplitter;
@@ -27,6 +28,12 @@ namespace qv {
 
 /// The product web page the Web command opens.
 constexpr const char* ProductPageUrl = "https://quorvia.example/product";
+/// The hint label's text.
+constexpr const char* HintText = "Drag to move, and use mouse wheel to zoom.";
+/// Shown in the hint label for a few seconds when the Web command finds no opener.
+constexpr const char* NoWebBrowserText = "No web browser found.";
+/// How long the hint label shows NoWebBrowserText, in milliseconds.
+constexpr int NoWebBrowserMillis = 4000;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -58,15 +65,21 @@ public:
     void miZoomOutClick();
     void ScaleChange();
 
-    /// Refills the file list with the accepted pictures of one folder.
+    /// Refills the file list with the accepted pictures of one folder and
+    /// watches that folder, so files that come or go show without a reselect.
     void FillFileList(const std::string& Folder);
+    /// Re-reads the shown folder, keeping the selected file selected (nothing is reloaded).
+    void RefreshFileList();
     /// Loads one file into the view and reports the outcome in the title.
     void LoadPicture(const std::string& Path);
     /// The common start of every title: "Quorvia 1.0.2 - [100%] ".
     std::string TitlePrefix() const;
 
-    /// How the Web command opens its page (the desktop's opener unless replaced).
-    std::function<void(const std::string&)> OpenUrl = ShellOpenTarget;
+    /// How the Web command opens its page: the desktop's URL service unless
+    /// replaced; answers false when nothing can open it.
+    std::function<bool(const std::string&)> OpenUrl = DesktopOpenUrl;
+    /// The Web command: opens the product page, or says in the hint label that no browser exists.
+    void miHelpClick();
 
     // Components, named as the window's resources.
     TImageView* ImageView1 = nullptr;
@@ -119,7 +132,7 @@ public:
     const TImageList& ImageList1() const { return *FImageList; }
 
 private:
-    static void ShellOpenTarget(const std::string& Target);
+    static bool DesktopOpenUrl(const std::string& Url);
 
     void CreateMenus();
     void CreateToolBar();
@@ -127,12 +140,16 @@ private:
     void CreateContextMenu();
     void FormCreate(const std::vector<std::string>& Args);
     void SelectFolder(const std::string& Folder);
+    /// Ends keeping the start folder in view.
+    void StopFollowingFolder();
     int SelectedIndex() const;
     void SelectIndex(int Index);
     void ApplyHideBrowser();
     void ApplyLinearZoomIn();
 
-    QMetaObject::Connection FScrollToFolder;
+    std::vector<QMetaObject::Connection> FScrollToFolder;
+    QFileSystemWatcher* FFolderWatcher = nullptr;
+    std::string FShownFolder;
     std::unique_ptr<TImageList> FImageList;
     std::unique_ptr<TMenuStyle> FMenuStyle;
     std::string FExtensions;

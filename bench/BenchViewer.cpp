@@ -2,6 +2,13 @@
 // pick each resampling routine, and the gradients of one menu item.
 
 #include <benchmark/benchmark.h>
+#include <jpeglib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include "app/MyGUtils.h"
 #include "display/ImageViewPaint.h"
@@ -58,6 +65,78 @@ void BM_DrawMenuItem(benchmark::State& State) {
     for (auto _ : State) DrawMenuItem(Item, Canvas, Rect(0, 0, 180, 20), Selected);
 }
 BENCHMARK(BM_DrawMenuItem)->Arg(0)->Arg(1);
+
+/// Writes a W x H colour JPEG of a smooth pattern with libjpeg.
+void WriteJpeg(const std::string& Path, int W, int H) {
+    jpeg_compress_struct Info{};
+    jpeg_error_mgr Errors{};
+    Info.err = jpeg_std_error(&Errors);
+    jpeg_create_compress(&Info);
+    FILE* File = std::fopen(Path.c_str(), "wb");
+    jpeg_stdio_dest(&Info, File);
+    Info.image_width = static_cast<JDIMENSION>(W);
+    Info.image_height = static_cast<JDIMENSION>(H);
+    Info.input_components = 3;
+    Info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&Info);
+    jpeg_set_quality(&Info, 80, TRUE);
+    jpeg_start_compress(&Info, TRUE);
+    std::vector<JSAMPLE> Row(size_t(W) * 3);
+    while (Info.next_scanline < Info.image_height) {
+        const int Y = static_cast<int>(Info.next_scanline);
+        for (int X = 0; X < W; ++X) {
+            Row[size_t(X) * 3] = static_cast<JSAMPLE>(X / 32);
+            Row[size_t(X) * 3 + 1] = static_cast<JSAMPLE>(Y / 24);
+            Row[size_t(X) * 3 + 2] = static_cast<JSAMPLE>((X + Y) / 56);
+        }
+        JSAMPROW Rows[1] = {Row.data()};
+        jpeg_write_scanlines(&Info, Rows, 1);
+    }
+    jpeg_finish_compress(&Info);
+    jpeg_destroy_compress(&Info);
+    std::fclose(File);
+}
+
+/// A field of /proc/self/status in kB (VmRSS, VmHWM).
+int64_t ProcStatusKB(const std::string& Field) {
+    std::ifstream Status("/proc/self/status");
+    std::string Line;
+    while (std::getline(Status, Line))
+        if (Line.compare(0, Field.size() + 1, Field + ":") == 0) return std::stoll(Line.substr(Field.size() + 1));
+    return -1;
+}
+
+// The viewer's load of an 8000 x 6000 photo: the reader's picture, moved into
+// the loading bitmap and on into the view's 32-bit copy. Reports the peak
+// memory above the start and its ratio to picture + view copy (aim: <= 1.2).
+void BM_LargeJpegLoadPeakMemory(benchmark::State& State) {
+    constexpr int W = 8000, H = 6000;
+    const std::string Path = (std::filesystem::temp_directory_path() / "quorvia-bench-8000x6000.jpg").string();
+    if (!std::filesystem::exists(Path)) WriteJpeg(Path, W, H);
+    int64_t PeakKB = 0;
+    for (auto _ : State) {
+        {
+            // Resets the peak resident size, so VmHWM measures this load alone.
+            std::ofstream("/proc/self/clear_refs") << "5";
+        }
+        const int64_t BaseKB = ProcStatusKB("VmRSS");
+        TBitmap View;
+        {
+            TBitmap Loading;
+            LoadPictureToBitmap(Loading, Path);
+            TakeAs32Bit(View, Loading);
+        }
+        benchmark::DoNotOptimize(View.ScanLine(0));
+        PeakKB = std::max<int64_t>(PeakKB, ProcStatusKB("VmHWM") - BaseKB);
+    }
+    const double PictureMB = double(W) * H * 3 / 1e6;
+    const double ViewMB = double(W) * H * 4 / 1e6;
+    State.counters["PeakMB"] = double(PeakKB) * 1024 / 1e6;
+    State.counters["PictureMB"] = PictureMB;
+    State.counters["ViewMB"] = ViewMB;
+    State.counters["PeakRatio"] = double(PeakKB) * 1024 / 1e6 / (PictureMB + ViewMB);
+}
+BENCHMARK(BM_LargeJpegLoadPeakMemory)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "display/ImageViewPaint.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "display/PixRender.h"
 
@@ -41,6 +42,32 @@ TRect ImageViewDestRect(int32_t SourceW, int32_t SourceH, int32_t Scale, const T
     const int32_t DH = ScaledSide(SourceH, Scale);
     const TRect Centred{-DW / 2, -DH / 2, -DW / 2 + DW, -DH / 2 + DH};
     return OffsetRect(Centred, ViewW / 2 + Offset.X, ViewH / 2 + Offset.Y);
+}
+
+TDeviceSpan DeviceSpan(int32_t Origin, int32_t Size, double Ratio) {
+    const auto Edge = [Ratio](int64_t Logical) { return static_cast<int32_t>(std::llround(double(Logical) * Ratio)); };
+    const int32_t First = Edge(Origin);
+    return TDeviceSpan{First, std::max(0, Edge(int64_t{Origin} + Size) - First)};
+}
+
+void PaintFramedImageView(const TSurface& Dest, TBitmap& Picture, int32_t Scale, TImageViewMode Mode, TColor Color,
+                          TPoint& Offset) {
+    if (SurfaceIsEmpty(Dest)) return;
+    const TColor C = ColorToRGB(Color);
+    const auto Adjusted = [C](int Amount) {
+        const auto Channel = [Amount](int V) { return static_cast<uint8_t>(std::clamp(V + Amount, 0, 255)); };
+        return ColorToPixel(RGB(Channel(GetRValue(C)), Channel(GetGValue(C)), Channel(GetBValue(C))));
+    };
+    const int32_t W = Dest.Width;
+    const int32_t H = Dest.Height;
+    const TPixel32 Dark = Adjusted(-128);
+    const TPixel32 Light = Adjusted(128);
+    FillSurfaceRect(Dest, Rect(0, 0, W - 1, 1), Dark);
+    FillSurfaceRect(Dest, Rect(0, 0, 1, H - 1), Dark);
+    FillSurfaceRect(Dest, Rect(0, H - 1, W, H), Light);
+    FillSurfaceRect(Dest, Rect(W - 1, 0, W, H), Light);
+    if (W <= 2 || H <= 2) return;
+    PaintImageView(SubSurface(Dest, Rect(1, 1, W - 1, H - 1)), Picture, Scale, Mode, Color, Offset);
 }
 
 void PaintImageView(const TSurface& Dest, TBitmap& Picture, int32_t Scale, TImageViewMode Mode, TColor Color,

@@ -42,4 +42,20 @@ TRect ImageViewDestRect(int32_t SourceW, int32_t SourceH, int32_t Scale, const T
 void PaintImageView(const TSurface& Dest, TBitmap& Picture, int32_t Scale, TImageViewMode Mode, TColor Color,
                     TPoint& Offset);
 
+/// The device pixels a span of Size logical pixels starting at logical Origin
+/// covers at a device pixel ratio: from round(Origin x Ratio) up to, not
+/// including, round((Origin + Size) x Ratio). At fractional ratios this count
+/// can differ from round(Size x Ratio) by one either way.
+struct TDeviceSpan {
+    int32_t First = 0;
+    int32_t Count = 0;
+};
+TDeviceSpan DeviceSpan(int32_t Origin, int32_t Size, double Ratio);
+
+/// Paints the whole view into Dest, whose pixels are the view's device pixels:
+/// the one-pixel sunken frame (top and left Color darkened by 128, bottom and
+/// right lightened by 128) and, inside it, PaintImageView.
+void PaintFramedImageView(const TSurface& Dest, TBitmap& Picture, int32_t Scale, TImageViewMode Mode, TColor Color,
+                          TPoint& Offset);
+
 } // namespace qv

@@ -37,6 +37,12 @@ void Ensure32Bit(TBitmap& Bitmap) {
     SetBitmapAlpha(Bitmap, 255);
 }
 
+void TakeAs32Bit(TBitmap& Dest, TBitmap& Source) {
+    Dest.FreeImage();
+    Dest.TakeFrom(Source);
+    if (!Dest.Empty()) Ensure32Bit(Dest);
+}
+
 void SetBitmapAlpha(TBitmap& Bitmap, uint8_t Alpha) {
     QV_ASSERT(Bitmap.PixelFormat() == pf32bit, AssertionFailure);
     const int Width = Bitmap.Width();

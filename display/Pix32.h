@@ -49,6 +49,11 @@ std::unique_ptr<TBitmap> New32BitBitmap(int Width, int Height);
 /// (SetBitmapAlpha with 255); a bitmap already in 32 bits is left untouched.
 void Ensure32Bit(TBitmap& Bitmap);
 
+/// Makes Dest hold Source's picture in 32 bits, as Ensure32Bit would, taking
+/// Source's pixels over instead of copying them (Source is left empty): the
+/// picture and its 32-bit form are the most ever held at once.
+void TakeAs32Bit(TBitmap& Dest, TBitmap& Source);
+
 /// Writes the alpha byte of every pixel of a 32-bit bitmap: Alpha, or 0 where a
 /// transparent bitmap's pixel has its transparent colour. Colours are kept.
 void SetBitmapAlpha(TBitmap& Bitmap, uint8_t Alpha);

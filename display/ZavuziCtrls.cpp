@@ -11,21 +11,6 @@
 
 namespace qv {
 
-namespace {
-
-QColor ToQColor(TColor Color) {
-    const TColor C = ColorToRGB(Color);
-    return QColor(GetRValue(C), GetGValue(C), GetBValue(C));
-}
-
-TColor AdjustedColor(TColor Color, int Amount) {
-    const TColor C = ColorToRGB(Color);
-    auto Channel = [Amount](int V) { return static_cast<uint8_t>(std::clamp(V + Amount, 0, 255)); };
-    return RGB(Channel(GetRValue(C)), Channel(GetGValue(C)), Channel(GetBValue(C)));
-}
-
-} // namespace
-
 // ---- TExCustomControl --------------------------------------------------------
 
 TExCustomControl::TExCustomControl(QWidget* Parent) : QWidget(Parent) {}
@@ -105,31 +90,33 @@ void TImageView::MouseEnter() {
 void TImageView::paintEvent(QPaintEvent*) {
     QPainter Painter(this);
     const qreal Ratio = devicePixelRatioF();
-    const int W = static_cast<int>(std::lround(width() * Ratio));
-    const int H = static_cast<int>(std::lround(height() * Ratio));
     // Work in device pixels: the frame is one screen pixel and 100 % is one
-    // picture pixel per screen pixel.
+    // picture pixel per screen pixel. At fractional ratios the view's edges fall
+    // where the window's device grid rounds them, so the area is taken from there.
+    const QPoint Origin = mapTo(window(), QPoint(0, 0));
+    const TDeviceSpan X = DeviceSpan(Origin.x(), width(), Ratio);
+    const TDeviceSpan Y = DeviceSpan(Origin.y(), height(), Ratio);
+    if (X.Count <= 0 || Y.Count <= 0) return;
     Painter.setWorldTransform(QTransform::fromScale(1 / Ratio, 1 / Ratio));
 
-    const QColor Dark = ToQColor(AdjustedColor(FColor, -128));
-    const QColor Light = ToQColor(AdjustedColor(FColor, 128));
-    Painter.fillRect(QRect(0, 0, W - 1, 1), Dark);
-    Painter.fillRect(QRect(0, 0, 1, H - 1), Dark);
-    Painter.fillRect(QRect(0, H - 1, W, 1), Light);
-    Painter.fillRect(QRect(W - 1, 0, 1, H), Light);
-    if (W <= 2 || H <= 2) return;
-
     // QImage's 32-bit layout is our pixel layout (blue, green, red, alpha in
-    // memory), so the inner area is painted straight into the off-screen image.
-    QImage OffScreen(W - 2, H - 2, QImage::Format_RGB32);
+    // memory), so the view is painted straight into the off-screen image.
+    QImage OffScreen(X.Count, Y.Count, QImage::Format_RGB32);
     if (OffScreen.isNull()) return;
     TSurface Dest;
     Dest.Width = OffScreen.width();
     Dest.Height = OffScreen.height();
     Dest.Stride = static_cast<int32_t>(OffScreen.bytesPerLine());
     Dest.Bits = reinterpret_cast<TPixel32*>(OffScreen.bits());
-    PaintImageView(Dest, *FBitmap, FScale, FMode, FColor, FOffset);
-    Painter.drawImage(QPoint(1, 1), OffScreen);
+    PaintFramedImageView(Dest, *FBitmap, FScale, FMode, FColor, FOffset);
+    // Device position First, relative to where this widget's origin lands on the device.
+    Painter.drawImage(QPointF(X.First - Origin.x() * Ratio, Y.First - Origin.y() * Ratio), OffScreen);
+}
+
+void TImageView::TakeBitmap(TBitmap& Value) {
+    TakeAs32Bit(*FBitmap, Value);
+    FOffset = TPoint{};
+    update();
 }
 
 TPoint TImageView::DevicePosition(const QMouseEvent& Event) const {

@@ -57,6 +57,9 @@ public:
     /// Shows a copy of Value brought to 32 bits (none or an empty bitmap clears
     /// the view) and recentres it; the scale is kept.
     void SetBitmap(const TBitmap* Value);
+    /// Like SetBitmap, but takes Value's pixels over instead of copying them
+    /// (Value is left empty), so a large picture is not held twice.
+    void TakeBitmap(TBitmap& Value);
 
     int32_t Scale() const { return FScale; }
     /// Clamps Value to 25..500, fires OnScaleChange and repaints; a request equal

@@ -350,6 +350,19 @@ void TBitmap::Assign(const TGraphic* Source) {
     Source->AssignTo(*this);
 }
 
+void TBitmap::TakeFrom(TBitmap& Source) {
+    if (&Source == this) return;
+    FBits = std::move(Source.FBits);
+    FWidth = Source.FWidth;
+    FHeight = Source.FHeight;
+    FRowBytes = Source.FRowBytes;
+    FPixelFormat = Source.FPixelFormat;
+    FPalette = Source.FPalette;
+    FTransparentColor = Source.FTransparentColor;
+    SetTransparent(Source.Transparent());
+    Source.FreeImage();
+}
+
 uint32_t TBitmap::PixelBGRA(int X, int Y) const {
     if (X < 0 || X >= FWidth) throw EInvalidGraphic(Format("Pixel index out of range (%d)", X));
     return ReadPixel(ScanLine(Y), X, FPixelFormat, FPalette);

@@ -179,6 +179,9 @@ public:
     /// From another bitmap: same-format copy of the whole bitmap, palette and
     /// transparency included. Other graphics copy themselves in (AssignTo).
     void Assign(const TGraphic* Source) override;
+    /// Takes Source's pixels, palette and transparency over without copying
+    /// them; Source is left empty (its palette kept).
+    void TakeFrom(TBitmap& Source);
 
     /// Reads a Windows bitmap file (every header version, RLE, bit fields).
     void LoadFromStream(TStream& Stream) override;

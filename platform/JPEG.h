@@ -25,6 +25,8 @@ public:
 
     /// The decoded picture.
     const TBitmap& Bitmap() const { return FBitmap; }
+    /// Hands the decoded picture to Dest without copying it; this image is left empty.
+    void ReleaseBitmap(TBitmap& Dest) { Dest.TakeFrom(FBitmap); }
 
 private:
     void Decode(const std::vector<uint8_t>& Data);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileSystemModel>
+#include <QLabel>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QSplitterHandle>
@@ -204,7 +205,10 @@ TEST_F(ViewerTest, NavigationAtTheEndsAndWithoutSelection) {
 TEST_F(ViewerTest, ShortcutsWorkWithoutAMenuBar) {
     TForm1 Form({Dir.string()});
     std::vector<std::string> Opened;
-    Form.OpenUrl = [&Opened](const std::string& Url) { Opened.push_back(Url); };
+    Form.OpenUrl = [&Opened](const std::string& Url) {
+        Opened.push_back(Url);
+        return true;
+    };
     Activate(Form);
     ASSERT_FALSE(Form.menuBar()->isVisible());
     ASSERT_EQ(QApplication::focusWidget(), Form.FileListView);
@@ -338,4 +342,84 @@ TEST_F(ViewerTest, ContextMenuGroupsEveryCommandAndIsOwnerDrawn) {
     EXPECT_EQ(Shot.pixelColor(Next.left() + 1, Next.center().y()), QColor(102, 153, 255));
     const QRect Checked = Menu.actionGeometry(Form.miLinearZoomIn);
     EXPECT_EQ(Shot.pixelColor(Checked.left() + 12, Checked.top() + 10), QColor(0, 0, 0));  // the check mark
+}
+
+TEST_F(ViewerTest, TabLeavesTheListAndNavigationMovesItsCurrentItem) {
+    for (int K = 0; K < 60; ++K) WriteBmp(Dir / ("pic" + std::to_string(K) + ".bmp"), 2, 2);
+    TForm1 Form({Dir.string()});
+    Form.resize(800, 300);
+    Activate(Form);
+    ASSERT_EQ(QApplication::focusWidget(), Form.FileListView);
+    // One tab stop: Tab moves on to the folder tree and loads nothing.
+    QTest::keyClick(Form.FileListView, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), Form.FolderTree);
+    EXPECT_EQ(SelectedRow(Form), -1);
+
+    Form.FileListView->setFocus();
+    Form.miLastClick();
+    const int Last = Form.FileListView->rowCount() - 1;
+    EXPECT_EQ(Form.FileListView->currentIndex().row(), Last);
+    const QRect Shown = Form.FileListView->visualRect(Form.FileListView->model()->index(Last, 0));
+    EXPECT_TRUE(Form.FileListView->viewport()->rect().intersects(Shown)) << "the last item is out of sight";
+    // The arrow keys go on from the item on show.
+    QTest::keyClick(Form.FileListView, Qt::Key_Up);
+    EXPECT_EQ(SelectedRow(Form), Last - 1);
+}
+
+TEST_F(ViewerTest, FilesThatComeAndGoShowAndTheSelectionStays) {
+    TForm1 Form({Dir.string()});
+    Form.miLastClick();
+    ASSERT_EQ(ListCaptions(Form), (std::vector<std::string>{"one.bmp", "three.bmp", "two.bmp"}));
+    const std::string Loaded = Title(Form);
+    WriteBmp(Dir / "zero.bmp", 3, 3);
+    fs::remove(Dir / "one.bmp");
+    const std::vector<std::string> Expected{"three.bmp", "two.bmp", "zero.bmp"};
+    for (int Wait = 0; Wait < 50 && ListCaptions(Form) != Expected; ++Wait) QTest::qWait(50);
+    EXPECT_EQ(ListCaptions(Form), Expected);
+    EXPECT_EQ(SelectedRow(Form), 1);
+    EXPECT_EQ(Title(Form), Loaded) << "the refresh loaded a picture again";
+}
+
+TEST_F(ViewerTest, WebCommandWithoutABrowserSaysSoInTheHint) {
+    TForm1 Form({Dir.string()});
+    Form.OpenUrl = [](const std::string&) { return false; };
+    Form.miHelpClick();
+    EXPECT_EQ(Form.Label1->text().toStdString(), "No web browser found.");
+    QTest::qWait(NoWebBrowserMillis + 300);
+    EXPECT_EQ(Form.Label1->text().toStdString(), HintText);
+    // The hint takes as many lines as its text needs in the window's font.
+    const QFontMetrics Metrics(Form.Label1->font());
+    const QRect Wrapped =
+        Metrics.boundingRect(QRect(0, 0, Form.Label1->width(), 1000), Qt::TextWordWrap, HintText);
+    EXPECT_EQ(Form.Label1->width(), 118);
+    EXPECT_GE(Form.Label1->height(), Wrapped.height());
+}
+
+TEST_F(ViewerTest, ToolbarButtonsKeepTheirSizeAndCaptionsFit) {
+    TForm1 Form({Dir.string()});
+    for (QToolButton* Button : Form.ToolBar1->findChildren<QToolButton*>()) {
+        if (Button->defaultAction() == nullptr) continue;
+        EXPECT_EQ(Button->size(), QSize(67, 36)) << Button->objectName().toStdString();
+        EXPECT_LE(QFontMetrics(Button->font()).horizontalAdvance(Button->defaultAction()->iconText()), 67)
+            << Button->objectName().toStdString();
+    }
+}
+
+TEST_F(ViewerTest, FolderTreeShowsTheStartFolder) {
+    TForm1 Form({Dir.string()});
+    Form.resize(800, 460);
+    Activate(Form);
+    const QModelIndex Current = Form.FolderTree->currentIndex();
+    ASSERT_TRUE(Current.isValid());
+    EXPECT_EQ(Form.FolderModel->filePath(Current).toStdString(), Dir.string());
+    bool Visible = false;
+    for (int Wait = 0; Wait < 100 && !Visible; ++Wait) {
+        QTest::qWait(50);
+        Visible = Form.FolderTree->viewport()->rect().contains(Form.FolderTree->visualRect(Current));
+    }
+    std::string Chain;
+    for (QModelIndex P = Current; P.isValid(); P = P.parent())
+        Chain += Form.FolderModel->filePath(P).toStdString() + (Form.FolderTree->isExpanded(P) ? "+ " : "- ");
+    EXPECT_TRUE(Visible) << "the start folder is not scrolled into view " << Chain << " rect "
+                         << Form.FolderTree->visualRect(Current).y() << " h " << Form.FolderTree->viewport()->height();
 }

@@ -95,3 +95,31 @@ TEST(ImageViewPaint, EmptyPictureLeavesTheBackground) {
     PaintImageView(View, Empty, 250, ivAuto, RGB(1, 2, 3), Offset);
     EXPECT_EQ(PaintedBounds(View, MakePixel(1, 2, 3, 255)), Rect(7, 5, 0, 0));
 }
+
+TEST(ImageViewPaint, FrameCoversTheDevicePixelsAtFractionalRatios) {
+    // A view at logical x = 7, 101 wide, on a 1.5 screen covers device pixels
+    // 11 .. 161: 151 of them, one fewer than 101 x 1.5 rounded.
+    const TDeviceSpan X = DeviceSpan(7, 101, 1.5);
+    EXPECT_EQ(X.First, 11);
+    EXPECT_EQ(X.Count, 151);
+    const TDeviceSpan Y = DeviceSpan(3, 40, 1.5);
+    EXPECT_EQ(Y.First, 5);
+    EXPECT_EQ(Y.Count, 60);
+    EXPECT_EQ(DeviceSpan(10, 20, 2.0).Count, 40);
+
+    for (const double Ratio : {1.0, 1.25, 1.5, 2.0}) {
+        const TDeviceSpan W = DeviceSpan(7, 101, Ratio);
+        const TDeviceSpan H = DeviceSpan(3, 40, Ratio);
+        TOwnedSurface View(W.Count, H.Count);
+        TBitmap Empty;
+        TPoint Offset{};
+        PaintFramedImageView(View.Surface(), Empty, 100, ivAuto, RGB(128, 128, 128), Offset);
+        const TSurface& S = View.Surface();
+        const TPixel32 Dark = MakePixel(0, 0, 0, 255);
+        const TPixel32 Light = MakePixel(255, 255, 255, 255);
+        EXPECT_EQ(SurfaceScanline(S, 0)[0], Dark) << Ratio;
+        EXPECT_EQ(SurfaceScanline(S, H.Count - 1)[W.Count / 2], Light) << Ratio << ": bottom edge";
+        EXPECT_EQ(SurfaceScanline(S, H.Count / 2)[W.Count - 1], Light) << Ratio << ": right edge";
+        EXPECT_EQ(SurfaceScanline(S, 1)[1], MakePixel(128, 128, 128, 255)) << Ratio;
+    }
+}

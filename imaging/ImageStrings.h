@@ -40,10 +40,14 @@ inline constexpr const char* gesJPEGEOI = "JPEG decompression error. Unexpected 
 // EPS
 // PCX
 // RLA
+inline constexpr const char* gesRLAFormat = "RLA";
 // SGI
 // Photoshop
 // Portable maps
+inline constexpr const char* gesPortableMapFormats = "PBM, PGM or PPM";
+inline constexpr const char* gesPPMFormat = "PPM";
 // Autodesk
+inline constexpr const char* gesAutodeskFormat = "Autodesk";
 // Photo-CD
 // GIF
 // Dr. Halo

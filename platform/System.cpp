@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <chrono>
 #include <clocale>
@@ -188,6 +189,11 @@ std::string IncludeTrailingPathDelimiter(const std::string& Path) {
     return Path + "/";
 }
 
+std::string ChangeFileExt(const std::string& Path, const std::string& Ext) {
+    const std::string Old = ExtractFileExt(Path);
+    return Path.substr(0, Path.size() - Old.size()) + Ext;
+}
+
 bool FileExists(const std::string& Path) {
     struct stat Info {};
     return stat(Path.c_str(), &Info) == 0 && !S_ISDIR(Info.st_mode);
@@ -203,6 +209,24 @@ int32_t StrToInt(const std::string& S) {
         Value > std::numeric_limits<int32_t>::max() || S[0] == ' ')
         throw EConvertError(Error);
     return static_cast<int32_t>(Value);
+}
+
+bool TryTextToFloat(const std::string& S, double& Value) {
+    auto IsBlank = [](char C) { return C == ' ' || C == '\t' || C == '\r' || C == '\n'; };
+    size_t First = 0;
+    size_t Last = S.size();
+    while (First < Last && IsBlank(S[First])) ++First;
+    while (Last > First && IsBlank(S[Last - 1])) --Last;
+    const char* Begin = S.data() + First;
+    const char* End = S.data() + Last;
+    // from_chars takes no sign '+'; a leading one is allowed, a second sign is not.
+    if (Begin != End && *Begin == '+' && End - Begin > 1 && Begin[1] != '-') ++Begin;
+    if (Begin == End) return false;
+    double Result = 0;
+    const auto [Stop, Error] = std::from_chars(Begin, End, Result);
+    if (Stop != End || Error != std::errc()) return false;
+    Value = Result;
+    return true;
 }
 
 } // namespace qv

@@ -83,9 +83,17 @@ std::string ExtractFileName(const std::string& Path);
 std::string ExtractFilePath(const std::string& Path);  ///< with its trailing separator
 std::string ExtractFileExt(const std::string& Path);   ///< with its dot; "" when none
 std::string IncludeTrailingPathDelimiter(const std::string& Path);
+/// Path with its extension (as ExtractFileExt finds it) replaced by Ext, which
+/// includes its dot; Ext is appended when Path has no extension.
+std::string ChangeFileExt(const std::string& Path, const std::string& Ext);
 bool FileExists(const std::string& Path);
 
 /// Converts decimal text to an integer; raises EConvertError when it is not one.
 int32_t StrToInt(const std::string& S);
+
+/// Converts decimal text ("2.2", " 1.0", "-3e2", "inf") to a number with '.' as the
+/// separator whatever the locale, ignoring blanks around it; false when the text
+/// is not one number or lies outside the range of a double.
+bool TryTextToFloat(const std::string& S, double& Value);
 
 } // namespace qv

@@ -2,6 +2,7 @@
 
 #include "imaging/ImageLib.h"
 #include "imaging/ImageStrings.h"
+#include "imaging/formats/PPM.h"
 #include "platform/Graphics.h"
 #include "platform/JPEG.h"
 
@@ -38,6 +39,9 @@ const TRegistrationRow StartupTable[] = {
     // SGI: sgi, rgba, rgb, bw
     // Photoshop: psd, pdd
     // Portable maps: ppm, pgm, pbm
+    {"ppm", gesPortable, gesPortablePixel, R, &TPPMGraphic::StaticClass},
+    {"pgm", "", gesPortableGray, R, &TPPMGraphic::StaticClass},
+    {"pbm", "", gesPortableMono, R, &TPPMGraphic::StaticClass},
     // Autodesk: cel, pic
     // Photo-CD: pcd
     // GIF: gif
@@ -64,6 +68,7 @@ const TShutdownStep ShutdownSteps[] = {
     // Autodesk
     // Photo-CD
     // Portable maps
+    {"", &TPPMGraphic::StaticClass},
     // Dr. Halo
     // GIF
     // RLA

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -68,4 +70,38 @@ TEST(System, RandomStaysInRangeAndRepeatsFromASeed) {
     }
     RandSeed = 12345;
     for (int I = 0; I < 100; ++I) EXPECT_EQ(Random(10), First[static_cast<size_t>(I)]);
+}
+
+TEST(System, ChangeFileExtKeepsFolderAndName) {
+    EXPECT_EQ(ChangeFileExt("/pics/PIC.CUT", ".PAL"), "/pics/PIC.PAL");
+    EXPECT_EQ(ChangeFileExt("/a.b/c", ".pal"), "/a.b/c.pal");
+    EXPECT_EQ(ChangeFileExt("x.tar.gz", ""), "x.tar");
+}
+
+TEST(System, TextToFloatUsesDotWhateverTheLocale) {
+    struct TCase {
+        const char* Text;
+        bool Valid;
+        double Value;
+    };
+    const TCase Cases[] = {
+        {" 1.0", true, 1.0},  {"2.2  ", true, 2.2}, {"+0.5", true, 0.5}, {"-3e2", true, -300},
+        {"0.0", true, 0.0},   {"", false, 0},       {"  ", false, 0},    {"1,5", false, 0},
+        {"2.2x", false, 0},   {"+-1", false, 0},    {"1e999", false, 0},
+    };
+    // A desktop whose decimal separator is a comma must not change what the text says.
+    const char* Saved = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string Previous = Saved ? Saved : "C";
+    std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    for (const TCase& Case : Cases) {
+        double Value = -1;
+        EXPECT_EQ(TryTextToFloat(Case.Text, Value), Case.Valid) << Case.Text;
+        if (Case.Valid) {
+            EXPECT_DOUBLE_EQ(Value, Case.Value) << Case.Text;
+        }
+    }
+    double Value = 0;
+    EXPECT_TRUE(TryTextToFloat("inf", Value));
+    EXPECT_TRUE(std::isinf(Value));
+    std::setlocale(LC_NUMERIC, Previous.c_str());
 }

@@ -2,6 +2,7 @@
 
 #include "imaging/ImageLib.h"
 #include "imaging/ImageStrings.h"
+#include "imaging/formats/CUT.h"
 #include "imaging/formats/PPM.h"
 #include "platform/Graphics.h"
 #include "platform/JPEG.h"
@@ -46,6 +47,7 @@ const TRegistrationRow StartupTable[] = {
     // Photo-CD: pcd
     // GIF: gif
     // Dr. Halo: cut
+    {"cut", gesHalo, "", R, &TCUTGraphic::StaticClass},
     // Paintshop Pro: psp
     // PNG: png
 };
@@ -70,6 +72,7 @@ const TShutdownStep ShutdownSteps[] = {
     // Portable maps
     {"", &TPPMGraphic::StaticClass},
     // Dr. Halo
+    {"", &TCUTGraphic::StaticClass},
     // GIF
     // RLA
     {"rle", &TBitmap::StaticClass},

@@ -4,6 +4,7 @@
 #include "imaging/ImageStrings.h"
 #include "imaging/formats/CUT.h"
 #include "imaging/formats/PPM.h"
+#include "imaging/formats/RLA.h"
 #include "platform/Graphics.h"
 #include "platform/JPEG.h"
 
@@ -37,6 +38,8 @@ const TRegistrationRow StartupTable[] = {
     // EPS: eps
     // PCX: pcx, pcc, scr
     // RLA: rpf, rla
+    {"rpf", gesAliasWaveFront, "", R, &TRLAGraphic::StaticClass},
+    {"rla", "", "", R, &TRLAGraphic::StaticClass},
     // SGI: sgi, rgba, rgb, bw
     // Photoshop: psd, pdd
     // Portable maps: ppm, pgm, pbm
@@ -75,6 +78,7 @@ const TShutdownStep ShutdownSteps[] = {
     {"", &TCUTGraphic::StaticClass},
     // GIF
     // RLA
+    {"", &TRLAGraphic::StaticClass},
     {"rle", &TBitmap::StaticClass},
     {"dib", &TBitmap::StaticClass},
     // PNG

@@ -2,6 +2,7 @@
 
 #include "imaging/ImageLib.h"
 #include "imaging/ImageStrings.h"
+#include "imaging/formats/Autodesk.h"
 #include "imaging/formats/CUT.h"
 #include "imaging/formats/PPM.h"
 #include "imaging/formats/RLA.h"
@@ -47,6 +48,8 @@ const TRegistrationRow StartupTable[] = {
     {"pgm", "", gesPortableGray, R, &TPPMGraphic::StaticClass},
     {"pbm", "", gesPortableMono, R, &TPPMGraphic::StaticClass},
     // Autodesk: cel, pic
+    {"cel", gesAutodesk, "", R, &TAutodeskGraphic::StaticClass},
+    {"pic", gesAutodesk, "", R, &TAutodeskGraphic::StaticClass},
     // Photo-CD: pcd
     // GIF: gif
     // Dr. Halo: cut
@@ -71,6 +74,7 @@ const TShutdownStep ShutdownSteps[] = {
     // SGI
     // PCX
     // Autodesk
+    {"", &TAutodeskGraphic::StaticClass},
     // Photo-CD
     // Portable maps
     {"", &TPPMGraphic::StaticClass},

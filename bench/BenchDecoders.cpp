@@ -292,6 +292,83 @@ void BM_CCITTFax3_Ours(benchmark::State& State) {
 }
 void BM_CCITTFax3_LibTIFF(benchmark::State& State) { LibTIFFStrip(State, COMPRESSION_CCITTFAX3, true); }
 
+// ---- Two-dimensional fax pages: A4 at 200 and 300 dpi
+
+struct TFaxPage {
+    uint32_t Width;
+    uint32_t Height;
+    Bytes Pixels;
+};
+
+/// A text-like A4 page: lines of glyph-sized black strokes with margins.
+TFaxPage MakeFaxPage(uint32_t Width, uint32_t Height) {
+    TFaxPage Page{Width, Height, Bytes(size_t((Width + 7) / 8) * Height, 0)};
+    const size_t RowBytes = (Width + 7) / 8;
+    std::mt19937 Random(Width);
+    const uint32_t LineHeight = Width / 60, Glyph = Width / 100;
+    for (uint32_t Top = Width / 12; Top + LineHeight < Height - Width / 12; Top += LineHeight * 3 / 2) {
+        std::vector<std::pair<uint32_t, uint32_t>> Strokes;
+        for (uint32_t X = Width / 12; X + Glyph < Width - Width / 12; X += Glyph + Random() % Glyph)
+            if (Random() % 6 != 0) Strokes.emplace_back(X, X + 1 + Random() % (Glyph - 1));
+        for (uint32_t Y = Top; Y < Top + LineHeight; ++Y)
+            for (const auto& [From, To] : Strokes)
+                if ((Y - Top + From) % 5 != 0)
+                    for (uint32_t X = From; X < To; ++X) Page.Pixels[Y * RowBytes + X / 8] |= static_cast<uint8_t>(0x80 >> (X % 8));
+    }
+    return Page;
+}
+
+TMemoryFile WriteFaxTIFF(const TFaxPage& Page, uint16_t Compression) {
+    TIFFSetWarningHandler(nullptr);
+    TMemoryFile File;
+    TIFF* Tiff = OpenMemoryTIFF(File, "w");
+    TIFFSetField(Tiff, TIFFTAG_IMAGEWIDTH, Page.Width);
+    TIFFSetField(Tiff, TIFFTAG_IMAGELENGTH, Page.Height);
+    TIFFSetField(Tiff, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(Tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(Tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(Tiff, TIFFTAG_COMPRESSION, Compression);
+    if (Compression == COMPRESSION_CCITTFAX3) TIFFSetField(Tiff, TIFFTAG_GROUP3OPTIONS, GROUP3OPT_2DENCODING);
+    TIFFSetField(Tiff, TIFFTAG_ROWSPERSTRIP, Page.Height);
+    TIFFWriteEncodedStrip(Tiff, 0, const_cast<uint8_t*>(Page.Pixels.data()), static_cast<tsize_t>(Page.Pixels.size()));
+    TIFFClose(Tiff);
+    return File;
+}
+
+const TFaxPage& FaxPage(int64_t Dpi) {
+    static const TFaxPage Page200 = MakeFaxPage(1728, 2287);
+    static const TFaxPage Page300 = MakeFaxPage(2480, 3508);
+    return Dpi == 200 ? Page200 : Page300;
+}
+
+void BM_CCITTFax4_Ours(benchmark::State& State) {
+    const TFaxPage& Page = FaxPage(State.range(0));
+    TMemoryFile File = WriteFaxTIFF(Page, COMPRESSION_CCITTFAX4);
+    TCCITTFax4Decoder Decoder(0, false, false, Page.Width);
+    OurStrip(State, Decoder, RawStrip(File), Page.Pixels);
+}
+void BM_CCITTFax3_2D_Ours(benchmark::State& State) {
+    const TFaxPage& Page = FaxPage(State.range(0));
+    TMemoryFile File = WriteFaxTIFF(Page, COMPRESSION_CCITTFAX3);
+    TCCITTFax3Decoder Decoder(1, false, false, Page.Width);
+    OurStrip(State, Decoder, RawStrip(File), Page.Pixels);
+}
+void LibTIFFFaxPage(benchmark::State& State, uint16_t Compression) {
+    const TFaxPage& Page = FaxPage(State.range(0));
+    TMemoryFile File = WriteFaxTIFF(Page, Compression);
+    TIFF* Tiff = OpenMemoryTIFF(File, "r");
+    Bytes Out(Page.Pixels.size());
+    for (auto _ : State) {
+        TIFFReadEncodedStrip(Tiff, 0, Out.data(), static_cast<tsize_t>(Out.size()));
+        benchmark::DoNotOptimize(Out.data());
+    }
+    TIFFClose(Tiff);
+    if (Out != Page.Pixels) State.SkipWithError("libtiff output differs");
+    State.SetBytesProcessed(static_cast<int64_t>(State.iterations() * Out.size()));
+}
+void BM_CCITTFax4_LibTIFF(benchmark::State& State) { LibTIFFFaxPage(State, COMPRESSION_CCITTFAX4); }
+void BM_CCITTFax3_2D_LibTIFF(benchmark::State& State) { LibTIFFFaxPage(State, COMPRESSION_CCITTFAX3); }
+
 // ---- Deflate
 
 Bytes Deflated() {
@@ -463,6 +540,10 @@ BENCHMARK(BM_CCITTMH_Ours);
 BENCHMARK(BM_CCITTMH_LibTIFF);
 BENCHMARK(BM_CCITTFax3_Ours);
 BENCHMARK(BM_CCITTFax3_LibTIFF);
+BENCHMARK(BM_CCITTFax4_Ours)->Arg(200)->Arg(300);
+BENCHMARK(BM_CCITTFax4_LibTIFF)->Arg(200)->Arg(300);
+BENCHMARK(BM_CCITTFax3_2D_Ours)->Arg(200)->Arg(300);
+BENCHMARK(BM_CCITTFax3_2D_LibTIFF)->Arg(200)->Arg(300);
 BENCHMARK(BM_LZ77_Ours);
 BENCHMARK(BM_LZ77_zlib);
 BENCHMARK(BM_TIFFJPEG_Ours);

@@ -1,5 +1,5 @@
-// One-dimensional CCITT fax decoders (ITU-T T.4): modified Huffman rows and
-// Group 3 rows introduced by end-of-line codes.
+// CCITT fax decoders: modified Huffman rows, Group 3 rows introduced by
+// end-of-line codes (ITU-T T.4, one- and two-dimensional), and Group 4 (T.6).
 
 #include <algorithm>
 #include <bit>
@@ -202,6 +202,42 @@ const std::array<uint8_t, 256>& ReversedBits() {
     Data[LastByte] |= TailMask;
 }
 
+// The mode codes of two-dimensional coding, looked up by the next seven bits.
+enum class TMode : uint8_t { Pass, Horizontal, Vertical, Extension, Zeros };
+
+struct TModeEntry {
+    TMode Mode;
+    int8_t Delta;   ///< a1 − b1 for the vertical modes
+    uint8_t Length; ///< bits of the code (Zeros: none are taken)
+};
+
+constexpr std::array<TModeEntry, 128> BuildModeTable() {
+    std::array<TModeEntry, 128> Table{};
+    struct TCode {
+        uint8_t Bits;
+        uint8_t Length;
+        TMode Mode;
+        int8_t Delta;
+    };
+    constexpr TCode Codes[] = {
+        {0b1, 1, TMode::Vertical, 0},        {0b011, 3, TMode::Vertical, 1},     {0b010, 3, TMode::Vertical, -1},
+        {0b001, 3, TMode::Horizontal, 0},    {0b0001, 4, TMode::Pass, 0},        {0b000011, 6, TMode::Vertical, 2},
+        {0b000010, 6, TMode::Vertical, -2},  {0b0000011, 7, TMode::Vertical, 3}, {0b0000010, 7, TMode::Vertical, -3},
+        {0b0000001, 7, TMode::Extension, 0},
+    };
+    for (uint32_t Index = 0; Index < 128; ++Index) {
+        Table[Index] = {TMode::Zeros, 0, 0};
+        for (const TCode& Code : Codes)
+            if ((Index >> (7 - Code.Length)) == Code.Bits) {
+                Table[Index] = {Code.Mode, Code.Delta, Code.Length};
+                break;
+            }
+    }
+    return Table;
+}
+
+constexpr std::array<TModeEntry, 128> ModeTable = BuildModeTable();
+
 } // namespace
 
 TCCITTDecoder::TCCITTDecoder(uint32_t Options, bool SwapBits, bool WordAligned, uint32_t Width)
@@ -339,6 +375,10 @@ void TCCITTDecoder::EndRow() {
 void TCCITTFax3Decoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize,
                                size_t SourceSize, size_t DestSize) {
     const size_t Limit = StartDecode(Source, Dest, PackedSize, UnpackedSize, SourceSize, DestSize);
+    if ((Options() & 1) != 0) {
+        DecodeMixedRows(Limit);
+        return;
+    }
     int EndOfLineCount = 0;
     while (InputLeft() && (FBitPosition >> 3) < Limit) {
         // Consume the end-of-line code before the row (after a row that ended on one, only the
@@ -361,6 +401,55 @@ void TCCITTFax3Decoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedS
     }
 }
 
+void TCCITTFax3Decoder::DecodeMixedRows(size_t Limit) {
+    ResetReference();
+    if (Width() == 0) return;
+    bool EndOfLineRead = false;
+    while (InputLeft() && (FBitPosition >> 3) < Limit) {
+        if (!EndOfLineRead && !SkipEndOfLine(false)) break;
+        EndOfLineRead = false;
+        // The tag bit after each end-of-line code: 1 for a one-dimensional row.
+        if (FBufferBits == 0) Refill();
+        if (FBufferBits == 0) break;
+        const bool OneDimensional = (FBitBuffer >> 63) != 0;
+        FBitBuffer <<= 1;
+        --FBufferBits;
+
+        const uint64_t RowStart = FBitPosition;
+        bool Written = true;
+        if (OneDimensional) {
+            FBlack = false;
+            FPixelsLeft = Width();
+            FCurrent.clear();
+            for (;;) {
+                const int64_t Run = ReadRun(FBlack);
+                if (Run < 0) {
+                    EndOfLineRead = Run == EndOfLine;
+                    break;
+                }
+                const bool RowDone = WriteRun(Run);
+                // Every run ends at a changing element of the next row's reference line.
+                FCurrent.push_back(static_cast<uint32_t>(std::min<uint64_t>(FBitPosition - RowStart, Width())));
+                if (RowDone) break;
+                FBlack = !FBlack;
+                if (!InputLeft()) break;
+            }
+            // An end-of-line code where a row should start (the end of the page) writes nothing.
+            Written = !FCurrent.empty();
+            FBitPosition = RowStart;
+            if (Written) FReference.swap(FCurrent);
+        } else {
+            const TRowEnd End = Decode2DRow();
+            Written = End != TRowEnd::NoRow;
+            // A damaged row is the reference for the next as far as it was decoded.
+            if (End == TRowEnd::Damaged) ReferenceFromRow(RowStart);
+        }
+        if (!Written) continue;
+        FBitPosition = RowStart + Width();
+        EndRow();
+    }
+}
+
 void TCCITTMHDecoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize,
                              size_t SourceSize, size_t DestSize) {
     const size_t Limit = StartDecode(Source, Dest, PackedSize, UnpackedSize, SourceSize, DestSize);
@@ -374,6 +463,126 @@ void TCCITTMHDecoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSiz
             FBlack = true; // switched to white below
         }
         FBlack = !FBlack;
+    }
+}
+
+} // namespace qv
+
+namespace qv {
+
+// ---- Two-dimensional coding ------------------------------------------------------------------
+
+void TCCITTDecoder::ResetReference() {
+    FReference.clear();
+    FCurrent.clear();
+}
+
+void TCCITTDecoder::ReferenceFromRow(uint64_t RowStart) {
+    FReference.clear();
+    const uint64_t Limit = uint64_t{FDestLimit} * 8;
+    bool Black = false;
+    uint32_t X = 0;
+    while (X < FWidth) {
+        const uint64_t Bit = RowStart + X;
+        if (Bit >= Limit) break; // past the output everything reads as white
+        const uint8_t Byte = FDest[Bit >> 3];
+        // Whole bytes of the current colour are passed over at once.
+        if ((Bit & 7) == 0 && X + 8 <= FWidth && Byte == (Black ? 0xFF : 0x00)) {
+            X += 8;
+            continue;
+        }
+        if (((Byte >> (7 - (Bit & 7))) & 1) != (Black ? 1 : 0)) {
+            FReference.push_back(X);
+            Black = !Black;
+        }
+        ++X;
+    }
+    if (Black && X < FWidth) FReference.push_back(X);
+}
+
+TCCITTDecoder::TRowEnd TCCITTDecoder::Decode2DRow() {
+    const uint32_t W = FWidth;
+    const uint64_t RowStart = FBitPosition;
+    const uint64_t Limit = uint64_t{FDestLimit} * 8;
+    auto FillBlack = [&](uint64_t From, uint64_t To) {
+        SetBits(FDest, std::min(RowStart + From, Limit), std::min(RowStart + To, Limit));
+    };
+    const std::vector<uint32_t>& Ref = FReference;
+    FCurrent.clear();
+    uint32_t A0 = 0;
+    bool Started = false; // a0 still stands on the imaginary white pixel before the row
+    bool Black = false;
+    size_t B = 0;
+    bool First = true;
+    for (;;) {
+        if (Started && A0 >= W) break;
+        // b1: the first changing element of the reference line right of a0 whose colour
+        // is opposite to a0's (even entries start black runs); b2 the one after it. A
+        // vertical move to the left can put a0 before the previous b1, so look back two.
+        size_t I = B >= 2 ? B - 2 : 0;
+        const size_t Wanted = Black ? 1 : 0;
+        while (I < Ref.size() && ((Started && Ref[I] <= A0) || (I & 1) != Wanted)) ++I;
+        B = I;
+        const uint32_t B1 = I < Ref.size() ? Ref[I] : W;
+        const uint32_t B2 = I + 1 < Ref.size() ? Ref[I + 1] : W;
+
+        if (FBufferBits < 7) Refill();
+        if (FBufferBits == 0) return TRowEnd::Damaged;
+        const TModeEntry Entry = ModeTable[FBitBuffer >> 57];
+        if (Entry.Mode == TMode::Zeros) return First ? TRowEnd::NoRow : TRowEnd::Damaged;
+        if (Entry.Length > FBufferBits || Entry.Mode == TMode::Extension) return TRowEnd::Damaged;
+        FBitBuffer <<= Entry.Length;
+        FBufferBits -= Entry.Length;
+        First = false;
+
+        const uint32_t Start = Started ? A0 : 0;
+        switch (Entry.Mode) {
+        case TMode::Pass:
+            if (Black) FillBlack(Start, B2);
+            A0 = B2;
+            break;
+        case TMode::Horizontal: {
+            const int64_t Run1 = ReadRun(Black);
+            const int64_t Run2 = ReadRun(!Black);
+            if (Run1 < 0 || Run2 < 0) return TRowEnd::Damaged;
+            const uint64_t A1 = std::min<uint64_t>(uint64_t{Start} + static_cast<uint64_t>(Run1), W);
+            const uint64_t A2 = std::min<uint64_t>(A1 + static_cast<uint64_t>(Run2), W);
+            FillBlack(Black ? Start : A1, Black ? A1 : A2);
+            FCurrent.push_back(static_cast<uint32_t>(A1));
+            FCurrent.push_back(static_cast<uint32_t>(A2));
+            A0 = static_cast<uint32_t>(A2);
+            break;
+        }
+        default: { // vertical
+            const int64_t A1 = int64_t{B1} + Entry.Delta;
+            if (A1 < int64_t{Start} || A1 > int64_t{W}) return TRowEnd::Damaged;
+            if (Black) FillBlack(Start, static_cast<uint64_t>(A1));
+            FCurrent.push_back(static_cast<uint32_t>(A1));
+            A0 = static_cast<uint32_t>(A1);
+            Black = !Black;
+            break;
+        }
+        }
+        Started = true;
+    }
+    // The changing elements of this row are the next row's reference line.
+    FReference.swap(FCurrent);
+    return TRowEnd::Complete;
+}
+
+void TCCITTFax4Decoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize,
+                               size_t SourceSize, size_t DestSize) {
+    const size_t Limit = StartDecode(Source, Dest, PackedSize, UnpackedSize, SourceSize, DestSize);
+    ResetReference();
+    if (Width() == 0) return;
+    while (InputLeft() && (FBitPosition >> 3) < Limit) {
+        const uint64_t RowStart = FBitPosition;
+        const TRowEnd End = Decode2DRow();
+        // End of block, or a damaged row: the strip ends with what was decoded, the rest white.
+        if (End == TRowEnd::NoRow) break;
+        FBitPosition = RowStart + Width();
+        EndRow();
+        if (End == TRowEnd::Damaged) break;
     }
 }
 

@@ -218,6 +218,27 @@ protected:
     /// Moves the writer to the next byte boundary and restarts the row count.
     void EndRow();
 
+    /// Two-dimensional coding (T.4 2-D rows and T.6): the reference line as its
+    /// changing elements (positions where the colour changes, white first),
+    /// ended by two entries at Width.
+    std::vector<uint32_t> FReference;
+    /// Makes the reference line the imaginary all-white line before the first row.
+    void ResetReference();
+    /// How a two-dimensionally coded row ended.
+    enum class TRowEnd : uint8_t {
+        Complete, ///< all Width pixels decoded; the reference line is this row
+        Damaged,  ///< a code that fits no mode, a position outside the row, or the input ended
+        NoRow     ///< an end-of-line (or end-of-block) code where the row should begin; nothing read
+    };
+    /// Decodes one two-dimensionally coded row at the writer's position into the
+    /// output and the new reference line; the pixels of a damaged row decoded so
+    /// far stay written. The writer's position is left at the row's start.
+    TRowEnd Decode2DRow();
+    std::vector<uint32_t> FCurrent;
+    /// Takes the reference line for the next row from the row just written (the
+    /// row of Width pixels starting at bit RowStart of the output).
+    void ReferenceFromRow(uint64_t RowStart);
+
     // Bit reader: FBufferBits bits of input, most significant first, at the top of FBitBuffer
     // (the rest zero); they end on an input byte boundary.
     uint64_t FBitBuffer = 0;
@@ -239,9 +260,28 @@ private:
     uint32_t FWidth;
 };
 
-/// Group 3 one-dimensional data (TIFF compression 3): rows introduced by end-of-line codes.
+/// Group 3 data (TIFF compression 3): rows introduced by end-of-line codes. With bit 0
+/// of Options (T4Options 2-D coding) each end-of-line code is followed by a tag bit: 1
+/// for a one-dimensional row, 0 for a row coded against the one above; a damaged row
+/// resynchronises at the next end-of-line code.
 /// Writes at most UnpackedSize bytes; neither pointer is advanced.
 class TCCITTFax3Decoder : public TCCITTDecoder {
+public:
+    using TCCITTDecoder::TCCITTDecoder;
+    void Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize,
+                size_t SourceSize, size_t DestSize) override;
+
+private:
+    /// The rows of two-dimensional Group 3 data, one- and two-dimensional mixed.
+    void DecodeMixedRows(size_t Limit);
+};
+
+/// Group 4 data (TIFF compression 4, ITU-T T.6): every row coded two-dimensionally
+/// against the one above it (the first against an all-white line), no end-of-line
+/// codes, rows not aligned in the input. Decodes until the output is full, the
+/// end-of-block code or a damaged code, which ends the strip with the rows decoded so
+/// far (the rest white). Neither pointer is advanced.
+class TCCITTFax4Decoder : public TCCITTDecoder {
 public:
     using TCCITTDecoder::TCCITTDecoder;
     void Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize,

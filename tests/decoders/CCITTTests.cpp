@@ -248,7 +248,8 @@ TEST(CCITTFax, CorpusFaxImagesMatchTheirReferences) {
     QV_REQUIRE_CORPUS();
     const std::string Corpus = qvtest::CorpusDir();
     for (const char* Name : {"g3test.tif", "tahoe_bw_mh.tif", "tahoe_bw_g3_1d.tif", "tahoe_bw_g3_1d_fill2.tif",
-                             "tahoe_bw_g3_1d_fill2_eolalign.tif", "tahoe_fax.fax"}) {
+                             "tahoe_bw_g3_1d_fill2_eolalign.tif", "tahoe_fax.fax", "tahoe_bw_g3_2d.tif",
+                             "hopper_g4.tif", "tahoe_bw_g4.tif"}) {
         SCOPED_TRACE(Name);
         const auto TIFF = qvtest::ReadTIFFStrips(Corpus + "/files/tiff/" + Name);
         const auto Reference = qvtest::ReadReferencePNG(Corpus + "/ref/tiff/" + std::string(Name) + ".png");
@@ -259,6 +260,8 @@ TEST(CCITTFax, CorpusFaxImagesMatchTheirReferences) {
             std::unique_ptr<TCCITTDecoder> Decoder;
             if (TIFF.Compression == 2)
                 Decoder = std::make_unique<TCCITTMHDecoder>(TIFF.T4Options, TIFF.FillOrder == 2, false, TIFF.Width);
+            else if (TIFF.Compression == 4)
+                Decoder = std::make_unique<TCCITTFax4Decoder>(0, TIFF.FillOrder == 2, false, TIFF.Width);
             else
                 Decoder = std::make_unique<TCCITTFax3Decoder>(TIFF.T4Options, TIFF.FillOrder == 2, false, TIFF.Width);
             const size_t FirstRow = Strip * TIFF.RowsPerStrip;

@@ -39,9 +39,12 @@ inline constexpr const char* gesJPEGEOI = "JPEG decompression error. Unexpected 
 // TIFF
 // EPS
 // PCX
+inline constexpr const char* gesFormatPCXOrSCR = "PCX or SCR";
+inline constexpr const char* gesFormatPCX = "PCX";
 // RLA
 inline constexpr const char* gesRLAFormat = "RLA";
 // SGI
+inline constexpr const char* gesFormatSGI = "sgi, bw or rgb(a)";
 // Photoshop
 // Portable maps
 inline constexpr const char* gesPortableMapFormats = "PBM, PGM or PPM";
@@ -49,6 +52,7 @@ inline constexpr const char* gesPPMFormat = "PPM";
 // Autodesk
 inline constexpr const char* gesAutodeskFormat = "Autodesk";
 // Photo-CD
+inline constexpr const char* gesFormatPCD = "PCD";
 // GIF
 // Dr. Halo
 // Paintshop Pro

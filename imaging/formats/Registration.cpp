@@ -4,8 +4,11 @@
 #include "imaging/ImageStrings.h"
 #include "imaging/formats/Autodesk.h"
 #include "imaging/formats/CUT.h"
+#include "imaging/formats/PCD.h"
+#include "imaging/formats/PCX.h"
 #include "imaging/formats/PPM.h"
 #include "imaging/formats/RLA.h"
+#include "imaging/formats/SGI.h"
 #include "platform/Graphics.h"
 #include "platform/JPEG.h"
 
@@ -38,10 +41,17 @@ const TRegistrationRow StartupTable[] = {
     // TIFF: tiff, tif, fax
     // EPS: eps
     // PCX: pcx, pcc, scr
+    {"pcx", gesPCX, "", R, &TPCXGraphic::StaticClass},
+    {"pcc", "", "", R, &TPCXGraphic::StaticClass},
+    {"scr", "", gesScreenCapture, R, &TPCXGraphic::StaticClass},
     // RLA: rpf, rla
     {"rpf", gesAliasWaveFront, "", R, &TRLAGraphic::StaticClass},
     {"rla", "", "", R, &TRLAGraphic::StaticClass},
     // SGI: sgi, rgba, rgb, bw
+    {"sgi", gesSGI, gesSGITrueColor, R, &TSGIGraphic::StaticClass},
+    {"rgba", "", gesSGITrueColorAlpha, R, &TSGIGraphic::StaticClass},
+    {"rgb", "", gesSGITrueColor, R, &TSGIGraphic::StaticClass},
+    {"bw", "", gesSGIMono, R, &TSGIGraphic::StaticClass},
     // Photoshop: psd, pdd
     // Portable maps: ppm, pgm, pbm
     {"ppm", gesPortable, gesPortablePixel, R, &TPPMGraphic::StaticClass},
@@ -51,6 +61,7 @@ const TRegistrationRow StartupTable[] = {
     {"cel", gesAutodesk, "", R, &TAutodeskGraphic::StaticClass},
     {"pic", gesAutodesk, "", R, &TAutodeskGraphic::StaticClass},
     // Photo-CD: pcd
+    {"pcd", gesKodakPhotoCD, "", R, &TPCDGraphic::StaticClass},
     // GIF: gif
     // Dr. Halo: cut
     {"cut", gesHalo, "", R, &TCUTGraphic::StaticClass},
@@ -72,10 +83,13 @@ const TShutdownStep ShutdownSteps[] = {
     // Targa
     // TIFF
     // SGI
+    {"", &TSGIGraphic::StaticClass},
     // PCX
+    {"", &TPCXGraphic::StaticClass},
     // Autodesk
     {"", &TAutodeskGraphic::StaticClass},
     // Photo-CD
+    {"", &TPCDGraphic::StaticClass},
     // Portable maps
     {"", &TPPMGraphic::StaticClass},
     // Dr. Halo

@@ -39,12 +39,12 @@ inline constexpr const char* gesJPEGEOI = "JPEG decompression error. Unexpected 
 // TIFF
 // EPS
 // PCX
-inline constexpr const char* gesFormatPCXOrSCR = "PCX or SCR";
-inline constexpr const char* gesFormatPCX = "PCX";
+inline constexpr const char* gesPCXOrSCRFormat = "PCX or SCR";
+inline constexpr const char* gesPCXFormat = "PCX";
 // RLA
 inline constexpr const char* gesRLAFormat = "RLA";
 // SGI
-inline constexpr const char* gesFormatSGI = "sgi, bw or rgb(a)";
+inline constexpr const char* gesSGIFormat = "sgi, bw or rgb(a)";
 // Photoshop
 // Portable maps
 inline constexpr const char* gesPortableMapFormats = "PBM, PGM or PPM";
@@ -52,7 +52,7 @@ inline constexpr const char* gesPPMFormat = "PPM";
 // Autodesk
 inline constexpr const char* gesAutodeskFormat = "Autodesk";
 // Photo-CD
-inline constexpr const char* gesFormatPCD = "PCD";
+inline constexpr const char* gesPCDFormat = "PCD";
 // GIF
 // Dr. Halo
 // Paintshop Pro

@@ -75,7 +75,7 @@ bool TPCDGraphic::ReadImageProperties(TStream& Stream, uint32_t ImageIndex) {
 void TPCDGraphic::LoadFromStream(TStream& Stream) {
     // An overview file holds thumbnails, not a base image; reading one as a base image shows garbage.
     if (!BeginLoad(Stream, BaseResolution) || ImageProperties().PCDOverview)
-        RaiseInvalidGraphicFmt(gesInvalidImage, gesFormatPCD);
+        RaiseInvalidGraphicFmt(gesInvalidImage, gesPCDFormat);
     TImageProperties& P = ImageProperties();
     const uint8_t Rotation = P.PCDRotation;
     StartProgress(gesPreparing);

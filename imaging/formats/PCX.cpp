@@ -145,17 +145,17 @@ bool TPCXGraphic::ReadImageProperties(TStream& Stream, uint32_t ImageIndex) {
 }
 
 void TPCXGraphic::LoadFromStream(TStream& Stream) {
-    BeginLoadOrRaise(Stream, gesFormatPCXOrSCR);
+    BeginLoadOrRaise(Stream, gesPCXOrSCRFormat);
     const TImageProperties& P = ImageProperties();
     StartProgress(gesPreparing);
     const TPCXHeader H = ReadHeader(Stream);
     const int64_t StreamSize = Stream.Size();
     const int64_t DataStart = Stream.Position();
 
-    if (!SupportedLayout(H.BitsPerPixel, H.Planes)) RaiseInvalidGraphicFmt(gesInvalidColorFormat, gesFormatPCX);
+    if (!SupportedLayout(H.BitsPerPixel, H.Planes)) RaiseInvalidGraphicFmt(gesInvalidColorFormat, gesPCXFormat);
     // Each plane's row must hold the picture's width; padding beyond it is skipped.
     const uint64_t PlaneRowNeed = (uint64_t{P.Width} * H.BitsPerPixel + 7) / 8;
-    if (H.BytesPerLine < PlaneRowNeed) RaiseInvalidGraphicFmt(gesInvalidColorFormat, gesFormatPCX);
+    if (H.BytesPerLine < PlaneRowNeed) RaiseInvalidGraphicFmt(gesInvalidColorFormat, gesPCXFormat);
     const uint64_t RowSize = uint64_t{H.Planes} * H.BytesPerLine;
     const uint64_t AreaSize = CheckedSize({H.Planes, H.BytesPerLine, P.Height}, MaxPixelDataBytes, "PCX pixel data");
 

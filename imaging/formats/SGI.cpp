@@ -142,14 +142,14 @@ void TSGIGraphic::LoadFromStream(TStream& Stream) {
         ~TForgetStream() { Owner.SetStream(nullptr); }
     } Forget{*this};
 
-    BeginLoadOrRaise(Stream, gesFormatSGI);
+    BeginLoadOrRaise(Stream, gesSGIFormat);
     const TImageProperties& P = ImageProperties();
     StartProgress(gesPreparing);
     const TSGIHeader H = ReadHeader(Stream);
     // Checked before the tables, whose size they set, are read.
     if ((H.BytesPerValue != 1 && H.BytesPerValue != 2) || P.SamplesPerPixel == 0 ||
         P.SamplesPerPixel > MaxChannels)
-        RaiseInvalidGraphicFmt(gesInvalidImage, gesFormatSGI);
+        RaiseInvalidGraphicFmt(gesInvalidImage, gesSGIFormat);
 
     TRowFetcher Fetcher(Stream, BasePosition(), P.Width, P.Height, H.BytesPerValue);
     if (P.Compression == TCompressionScheme::RLE) Fetcher.ReadTables(P.SamplesPerPixel);

@@ -1,25 +1,28 @@
 // libFuzzer target for every decoder family. The first input byte picks the
 // decoder, the next two its parameter and the output size; the rest is the
-// compressed data. Buffers are exactly sized so that the sanitizers see any
-// access outside them.
+// compressed data (fuzz/DecoderInput.h). Buffers are exactly sized so that the
+// sanitizers see any access outside them.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include <zlib.h>
 
+#include "fuzz/DecoderInput.h"
 #include "imaging/decoders/ImageCompression.h"
 #include "platform/Streams.h"
 
 using namespace qv;
+using namespace qvfuzz;
 
 namespace {
 
 std::unique_ptr<TDecoder> MakeDecoder(uint8_t Kind, uint8_t Parameter, TImageProperties& Properties,
                                       TStream& Stream) {
-    switch (Kind % 16) {
+    switch (Kind % DecoderKinds) {
         case 0: return std::make_unique<TTargaRLEDecoder>(Parameter);
         case 1: return std::make_unique<TPackbitsRLEDecoder>();
         case 2: return std::make_unique<TPCXRLEDecoder>();
@@ -32,18 +35,10 @@ std::unique_ptr<TDecoder> MakeDecoder(uint8_t Kind, uint8_t Parameter, TImagePro
         case 9: return std::make_unique<TCCITTMHDecoder>(0, Parameter & 1, Parameter & 2, Parameter * 13u);
         case 10: return std::make_unique<TCCITTFax3Decoder>(0, Parameter & 1, false, Parameter * 13u);
         case 11: return std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, Parameter & 1);
-        case 12: {
-            Properties.Width = Parameter % 64 + 1;
-            Properties.Height = Parameter / 64 + 8;
-            Properties.RowsPerStrip = {Properties.Height};
-            Properties.PlanarConfig = 1;
-            Properties.SamplesPerPixel = 3;
-            Properties.BitsPerSample = 8;
-            Properties.ColorScheme = TColorScheme::YCbCr;
-            Properties.YCbCrSubSampling = {2, 2};
+        case KindTIFFJPEG:
+            SetTIFFJPEGProperties(Parameter, Properties);
             return std::make_unique<TTIFFJPEGDecoder>(Properties);
-        }
-        case 13: return std::make_unique<TThunderDecoder>(Parameter);
+        case KindThunder: return std::make_unique<TThunderDecoder>(Parameter);
         default: return std::make_unique<TPCDDecoder>(Stream);
     }
 }
@@ -51,11 +46,11 @@ std::unique_ptr<TDecoder> MakeDecoder(uint8_t Kind, uint8_t Parameter, TImagePro
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-    if (Size < 3) return 0;
+    if (Size < DecoderHeaderSize) return 0;
     const uint8_t Kind = Data[0];
     const uint8_t Parameter = Data[1];
-    const size_t OutputSize = static_cast<size_t>(Data[2]) * 16;
-    std::vector<uint8_t> Input(Data + 3, Data + Size);
+    const size_t OutputSize = static_cast<size_t>(Data[2]) * OutputUnit;
+    std::vector<uint8_t> Input(Data + DecoderHeaderSize, Data + Size);
     std::vector<uint8_t> Output(OutputSize);
     TImageProperties Properties;
     TBytesStream Stream(Input.data(), static_cast<int64_t>(Input.size()));
@@ -64,10 +59,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     try {
         auto Decoder = MakeDecoder(Kind, Parameter, Properties, Stream);
         Decoder->DecodeInit();
-        if (Kind % 16 >= 14) {
+        if (Kind % DecoderKinds >= KindPCDPlanes) {
             std::vector<uint8_t> Luma(OutputSize), Chroma1(OutputSize / 2), Chroma2(OutputSize / 2);
             TPCDPlanes Planes{Luma.data(), Chroma1.data(), Chroma2.data(), Luma.size(), Chroma1.size(), Chroma2.size()};
-            static_cast<TPCDDecoder&>(*Decoder).DecodePlanes(Planes, Parameter % 32 + 1, Parameter / 32 + 1);
+            if (Kind % DecoderKinds == KindPCDPlanes) {
+                static_cast<TPCDDecoder&>(*Decoder).DecodePlanes(Planes, PCDStride(Parameter), PCDRows(Parameter));
+            } else {
+                // The general entry point: the plane record travels as the source bytes.
+                std::vector<uint8_t> Record(sizeof(Planes));
+                std::memcpy(Record.data(), &Planes, sizeof(Planes));
+                uint8_t* Source = Record.data();
+                uint8_t* Dest = nullptr;
+                Decoder->Decode(Source, Dest, PCDStride(Parameter), PCDRows(Parameter), Record.size(), 0);
+            }
         } else {
             uint8_t* Source = Input.data();
             uint8_t* Dest = Output.data();

@@ -1,7 +1,8 @@
 #pragma once
 // The body every reader's fuzz target shares: load the bytes with a fresh
-// reader object; loading either raises a qv::Exception or leaves a picture
-// whose every pixel can be read (of very large pictures the edge rows).
+// reader object; loading either raises a qv::Exception (never the assertion
+// failure, which marks a programming error) or leaves a picture whose every
+// pixel can be read (of very large pictures the edge rows).
 
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,10 @@ void LoadAndTouch(const uint8_t* Data, size_t Size) {
     TReader Reader;
     try {
         Reader.LoadFromStream(Stream);
+    } catch (const qv::EAssertionFailed&) {
+        // A reader that breaks a routine's precondition has a fault, whatever the input: let it
+        // reach libFuzzer (and the replay test) as a finding.
+        throw;
     } catch (const qv::Exception&) {
         return;
     }

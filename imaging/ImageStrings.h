@@ -36,6 +36,7 @@ inline constexpr const char* gesJPEGEOI = "JPEG decompression error. Unexpected 
 
 /// Format names put into the messages above, by reader.
 // Targa
+inline constexpr const char* gesTargaTooLarge = "Cannot save image. Targa pictures are at most 65535 × 65535 pixels.";
 // TIFF
 // EPS
 // PCX
@@ -54,6 +55,7 @@ inline constexpr const char* gesAutodeskFormat = "Autodesk";
 // Photo-CD
 inline constexpr const char* gesPCDFormat = "PCD";
 // GIF
+inline constexpr const char* gesGIFFormat = "GIF";
 // Dr. Halo
 // Paintshop Pro
 // PNG

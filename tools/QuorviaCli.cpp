@@ -1,6 +1,6 @@
 // quorvia-cli: the viewer's load path without its window. "info" prints the
 // viewer's description of each picture, "convert" writes a loaded picture
-// as PAM, BMP or a one-layer MQD document, "formats" lists the registered extensions.
+// as PAM, BMP, Targa or a one-layer MQD document, "formats" lists the registered extensions.
 
 #include <cstdio>
 #include <exception>
@@ -10,6 +10,7 @@
 #include "display/Pix32.h"
 #include "document/MQDoc.h"
 #include "imaging/ImageLib.h"
+#include "imaging/formats/Targa.h"
 #include "platform/Graphics.h"
 #include "platform/Streams.h"
 #include "platform/System.h"
@@ -62,10 +63,14 @@ void SavePicture(const TBitmap& Bitmap, const std::string& Path) {
         TBitmap Copy;
         Copy.Assign(&Bitmap);
         Copy.SaveToFile(Path);
+    } else if (Ext == "tga") {
+        TTargaGraphic Targa;
+        Targa.Assign(&Bitmap);
+        Targa.SaveToFile(Path);
     } else if (Ext == "mqd") {
         SavePictureAsDocument(Bitmap, Path);
     } else {
-        throw Exception("Cannot write ." + Ext + " files (use .pam, .bmp or .mqd)");
+        throw Exception("Cannot write ." + Ext + " files (use .pam, .bmp, .tga or .mqd)");
     }
 }
 
@@ -121,7 +126,7 @@ int Formats() {
 int Usage() {
     std::fprintf(stderr,
                  "usage: quorvia-cli info FILE...       describe each picture as the viewer does\n"
-                 "       quorvia-cli convert IN OUT     write a picture as .pam (8-bit RGBA), .bmp or .mqd\n"
+                 "       quorvia-cli convert IN OUT     write a picture as .pam (8-bit RGBA), .bmp, .tga or .mqd\n"
                  "       quorvia-cli formats            list the registered file extensions\n");
     return ExitUsage;
 }

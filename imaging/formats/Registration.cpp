@@ -4,11 +4,13 @@
 #include "imaging/ImageStrings.h"
 #include "imaging/formats/Autodesk.h"
 #include "imaging/formats/CUT.h"
+#include "imaging/formats/GIF.h"
 #include "imaging/formats/PCD.h"
 #include "imaging/formats/PCX.h"
 #include "imaging/formats/PPM.h"
 #include "imaging/formats/RLA.h"
 #include "imaging/formats/SGI.h"
+#include "imaging/formats/Targa.h"
 #include "platform/Graphics.h"
 #include "platform/JPEG.h"
 
@@ -38,6 +40,11 @@ const TRegistrationRow StartupTable[] = {
     {"rle", gesBitmaps, gesRLEBitmaps, R, &TBitmap::StaticClass},
     {"dib", "", gesDIBs, R, &TBitmap::StaticClass},
     // Targa: win, vst, vda, tga, icb
+    {"win", gesTruevision, "", R, &TTargaGraphic::StaticClass},
+    {"vst", "", "", R, &TTargaGraphic::StaticClass},
+    {"vda", "", "", R, &TTargaGraphic::StaticClass},
+    {"tga", "", "", R, &TTargaGraphic::StaticClass},
+    {"icb", "", "", R, &TTargaGraphic::StaticClass},
     // TIFF: tiff, tif, fax
     // EPS: eps
     // PCX: pcx, pcc, scr
@@ -63,6 +70,7 @@ const TRegistrationRow StartupTable[] = {
     // Photo-CD: pcd
     {"pcd", gesKodakPhotoCD, "", R, &TPCDGraphic::StaticClass},
     // GIF: gif
+    {"gif", gesCompuserve, "", RMA, &TGIFGraphic::StaticClass},
     // Dr. Halo: cut
     {"cut", gesHalo, "", R, &TCUTGraphic::StaticClass},
     // Paintshop Pro: psp
@@ -81,6 +89,7 @@ const TShutdownStep ShutdownSteps[] = {
     // Paintshop Pro
     // Photoshop
     // Targa
+    {"", &TTargaGraphic::StaticClass},
     // TIFF
     // SGI
     {"", &TSGIGraphic::StaticClass},
@@ -95,6 +104,7 @@ const TShutdownStep ShutdownSteps[] = {
     // Dr. Halo
     {"", &TCUTGraphic::StaticClass},
     // GIF
+    {"", &TGIFGraphic::StaticClass},
     // RLA
     {"", &TRLAGraphic::StaticClass},
     {"rle", &TBitmap::StaticClass},

@@ -126,6 +126,26 @@ TEST(QuorviaCli, ConvertWritesBitmaps) {
     EXPECT_NE(RunCli("convert " + Quote(Dir + "/in.bmp") + " " + Quote(Dir + "/out.xyz")).Status, 0);
 }
 
+TEST(QuorviaCli, ConvertWritesTargaThatReadsBackAsTheSource) {
+    const std::string Dir = TempDir();
+    for (const qv::TPixelFormat Format : {qv::pf8bit, qv::pf24bit}) {
+        SCOPED_TRACE(qv::PixelFormatBits(Format));
+        qv::TBitmap Bitmap;
+        Bitmap.SetPixelFormat(Format);
+        Bitmap.SetSize(70, 3);
+        for (int Y = 0; Y < 3; ++Y)
+            for (int X = 0; X < Bitmap.RowBytes(); ++X) Bitmap.ScanLine(Y)[X] = static_cast<uint8_t>(X < 40 ? Y : X * 7);
+        Bitmap.SaveToFile(Dir + "/in.bmp");
+        ASSERT_EQ(RunCli("convert " + Quote(Dir + "/in.bmp") + " " + Quote(Dir + "/out.tga")).Status, 0);
+        const std::vector<uint8_t> Targa = ReadFileBytes(Dir + "/out.tga");
+        ASSERT_GE(Targa.size(), 18u);
+        EXPECT_EQ(Targa[2], Format == qv::pf8bit ? 9 : 10); // run-length encoded
+        ASSERT_EQ(RunCli("convert " + Quote(Dir + "/out.tga") + " " + Quote(Dir + "/back.pam")).Status, 0);
+        ASSERT_EQ(RunCli("convert " + Quote(Dir + "/in.bmp") + " " + Quote(Dir + "/in.pam")).Status, 0);
+        EXPECT_EQ(ReadPam(Dir + "/back.pam").Pixels, ReadPam(Dir + "/in.pam").Pixels);
+    }
+}
+
 TEST(QuorviaCliCorpus, ConvertedPlatformFormatsMatchReferences) {
     QV_REQUIRE_CORPUS();
     const std::string Dir = TempDir();

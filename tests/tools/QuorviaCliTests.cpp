@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -99,9 +100,32 @@ TEST(QuorviaCli, InfoDescribesEachFileAndReportsFailures) {
     EXPECT_EQ(Out[1].rfind("small.bmp 7*3*8bit", 0), 0u);
 }
 
+TEST(QuorviaCli, VerboseInfoListsTheReadersImageProperties) {
+    const std::string Dir = TempDir();
+    const std::string Pgm = "P5 3 2 255\n\x01\x02\x03\x04\x05\x06";
+    WriteFileBytes(Dir + "/grey.pgm", std::vector<uint8_t>(Pgm.begin(), Pgm.end()));
+    WriteFileBytes(Dir + "/short.pgm", {'P', '5', ' ', '3'});
+
+    TRun Run = RunCli("info --verbose " + Quote(Dir + "/grey.pgm"));
+    EXPECT_EQ(Run.Status, 0);
+    const auto Out = Lines(Run.Output);
+    ASSERT_GE(Out.size(), 6u) << Run.Output;
+    EXPECT_EQ(Out[0].rfind("grey.pgm 3*2*8bit (loaded in ", 0), 0u);
+    for (const char* Expected : {"  format: Portable gray map images", "  width: 3", "  height: 2",
+                                 "  bits per sample: 8", "  samples per pixel: 1", "  compression: none"})
+        EXPECT_NE(std::find(Out.begin(), Out.end(), Expected), Out.end()) << Expected << " in\n" << Run.Output;
+
+    // Errors keep their one line and the failing status.
+    Run = RunCli("info --verbose " + Quote(Dir + "/short.pgm"));
+    EXPECT_NE(Run.Status, 0);
+    EXPECT_EQ(Lines(Run.Output).size(), 1u);
+    EXPECT_EQ(Run.Output.rfind("short.pgm: error: ", 0), 0u) << Run.Output;
+}
+
 TEST(QuorviaCli, AnythingElseGetsTheUsage) {
     EXPECT_EQ(RunCli("").Status, 2);
     EXPECT_EQ(RunCli("info").Status, 2);
+    EXPECT_EQ(RunCli("info --verbose").Status, 2);
     EXPECT_EQ(RunCli("convert a.bmp").Status, 2);
     EXPECT_EQ(RunCli("frobnicate").Status, 2);
 }

@@ -233,14 +233,10 @@ int Formats() {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: quorvia-cli info [--verbose] FILE...
-"
-                 "                                      describe each picture as the viewer does;
-"
-                 "                                      --verbose adds the reader's image properties
-"
-                 "       quorvia-cli convert IN OUT     write a picture as .pam (8-bit RGBA), .bmp, .tga or .mqd
-"
+                 "usage: quorvia-cli info [--verbose] FILE...\n"
+                 "                                      describe each picture as the viewer does;\n"
+                 "                                      --verbose adds the reader's image properties\n"
+                 "       quorvia-cli convert IN OUT     write a picture as .pam (8-bit RGBA), .bmp, .tga or .mqd\n"
                  "       quorvia-cli formats            list the registered file extensions\n");
     return ExitUsage;
 }

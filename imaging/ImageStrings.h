@@ -47,6 +47,7 @@ inline constexpr const char* gesRLAFormat = "RLA";
 // SGI
 inline constexpr const char* gesSGIFormat = "sgi, bw or rgb(a)";
 // Photoshop
+inline constexpr const char* gesPSDFormat = "PSD or PDD";
 // Portable maps
 inline constexpr const char* gesPortableMapFormats = "PBM, PGM or PPM";
 inline constexpr const char* gesPPMFormat = "PPM";
@@ -58,6 +59,7 @@ inline constexpr const char* gesPCDFormat = "PCD";
 inline constexpr const char* gesGIFFormat = "GIF";
 // Dr. Halo
 // Paintshop Pro
+inline constexpr const char* gesPSPFormat = "PSP";
 // PNG
 
 /// Progress captions.

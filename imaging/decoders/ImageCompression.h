@@ -121,6 +121,11 @@ class TPSPRLEDecoder : public TDecoder {
 public:
     void Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize,
                 size_t SourceSize, size_t DestSize) override;
+    /// Bytes the last Decode wrote at Dest (runs cut at DestSize count only what was written).
+    size_t BytesWritten() const { return FBytesWritten; }
+
+private:
+    size_t FBytesWritten = 0;
 };
 
 /// Alias/Wavefront RLA runs. Obeys PackedSize bytes; neither pointer is advanced.

@@ -222,6 +222,7 @@ void TPSPRLEDecoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize
             Input.Skip(Available);
         }
     }
+    FBytesWritten = Output.Position();
 }
 
 // ---------------------------------------------------------------------------

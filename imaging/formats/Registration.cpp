@@ -8,6 +8,8 @@
 #include "imaging/formats/PCD.h"
 #include "imaging/formats/PCX.h"
 #include "imaging/formats/PPM.h"
+#include "imaging/formats/PSD.h"
+#include "imaging/formats/PSP.h"
 #include "imaging/formats/RLA.h"
 #include "imaging/formats/SGI.h"
 #include "imaging/formats/Targa.h"
@@ -60,6 +62,8 @@ const TRegistrationRow StartupTable[] = {
     {"rgb", "", gesSGITrueColor, R, &TSGIGraphic::StaticClass},
     {"bw", "", gesSGIMono, R, &TSGIGraphic::StaticClass},
     // Photoshop: psd, pdd
+    {"psd", gesPhotoshop, "", RL, &TPSDGraphic::StaticClass},
+    {"pdd", "", "", RL, &TPSDGraphic::StaticClass},
     // Portable maps: ppm, pgm, pbm
     {"ppm", gesPortable, gesPortablePixel, R, &TPPMGraphic::StaticClass},
     {"pgm", "", gesPortableGray, R, &TPPMGraphic::StaticClass},
@@ -74,6 +78,7 @@ const TRegistrationRow StartupTable[] = {
     // Dr. Halo: cut
     {"cut", gesHalo, "", R, &TCUTGraphic::StaticClass},
     // Paintshop Pro: psp
+    {"psp", gesPaintShopPro, "", RV, &TPSPGraphic::StaticClass},
     // PNG: png
 };
 
@@ -87,7 +92,9 @@ struct TShutdownStep {
 // PNG by class; EPS and the JPEG class are released by the registry itself.
 const TShutdownStep ShutdownSteps[] = {
     // Paintshop Pro
+    {"", &TPSPGraphic::StaticClass},
     // Photoshop
+    {"", &TPSDGraphic::StaticClass},
     // Targa
     {"", &TTargaGraphic::StaticClass},
     // TIFF

@@ -143,7 +143,12 @@ TEST(PSPRLE, RunsLiteralsAndEmptyPackets) {
     // 0x83: run of 3; 0x80: empty run consuming two bytes; 0x00: empty literal; 0x02: two bytes
     const Bytes Input = {0x83, 7, 0x80, 9, 0x00, 0x02, 1, 2};
     EXPECT_EQ(Decode(Decoder, Input, 8, 0, 6).Output, (Bytes{7, 7, 7, 1, 2, 0}));
+    EXPECT_EQ(Decoder.BytesWritten(), 5u);
     EXPECT_EQ(Decode(Decoder, Input, 2, 0, 6).Output, (Bytes{7, 7, 7, 0, 0, 0}));
+    EXPECT_EQ(Decoder.BytesWritten(), 3u);
+    // A run cut at the buffer's end counts only what was written.
+    Decode(Decoder, Input, 8, 0, 2);
+    EXPECT_EQ(Decoder.BytesWritten(), 2u);
 }
 
 TEST(RLADecoder, NegativeHeadersCopyPositiveRepeat) {

@@ -20,6 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     qv::TTargaGraphic Reader;
     try {
         Reader.LoadFromStream(Stream);
+    } catch (const qv::EAssertionFailed&) {
+        throw; // a broken precondition is a fault whatever the input
     } catch (const qv::Exception&) {
         return 0;
     }

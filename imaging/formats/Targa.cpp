@@ -258,9 +258,10 @@ void TTargaGraphic::LoadFromStream(TStream& Stream) {
         (PixelCount + MaxPacketPixels - 1) / MaxPacketPixels * (PixelSize + 1) > static_cast<uint64_t>(In.Remaining()))
         throw EReadError();
 
+    // Without a palette of its own an indexed picture has the platform's default one.
     SetPalette(std::vector<TRGBQuad>());
     SetupBitmap();
-    SetPalette(Palette);
+    if (!Palette.palPalEntry.empty()) SetPalette(Palette);
     EndProgress();
     StartProgress(gesTransfering);
 

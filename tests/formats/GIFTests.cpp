@@ -211,22 +211,6 @@ TEST(GIFReader, HeaderVariants) {
     EXPECT_EQ(Long.Position(), 0);
 }
 
-TEST(GIFReader, InterlacedRowsLandInTheirPasses) {
-    for (unsigned Height : {1u, 2u, 5u, 11u, 16u}) {
-        SCOPED_TRACE(Height);
-        // Rows are stored in pass order; the value of each stored row is its picture row.
-        Bytes Stored;
-        for (const auto& [First, Step] : {std::pair{0u, 8u}, {4u, 8u}, {2u, 4u}, {1u, 2u}})
-            for (unsigned Y = First; Y < Height; Y += Step) Stored.insert(Stored.end(), 3, static_cast<uint8_t>(Y));
-        Bytes File = GifHead(3, Height, 4);
-        PutImage(File, 3, Height, 0x40, Stored, 4);
-        File.push_back(0x3B);
-        const auto Reader = Load(File);
-        ASSERT_EQ(Reader->Height(), static_cast<int>(Height));
-        for (unsigned Y = 0; Y < Height; ++Y) EXPECT_EQ(Reader->ScanLine(static_cast<int>(Y))[2], Y);
-    }
-}
-
 TEST(GIFReader, DamagedData) {
     // A chain that claims more than the file holds decodes what is there; the rest is 0,
     // also in an object that held a picture before.

@@ -61,6 +61,7 @@ inline constexpr const char* gesGIFFormat = "GIF";
 // Paintshop Pro
 inline constexpr const char* gesPSPFormat = "PSP";
 // PNG
+inline constexpr const char* gesPNGFormat = "PNG";
 
 /// Progress captions.
 inline constexpr const char* gesPreparing = "Preparing...";

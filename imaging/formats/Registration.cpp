@@ -7,6 +7,7 @@
 #include "imaging/formats/GIF.h"
 #include "imaging/formats/PCD.h"
 #include "imaging/formats/PCX.h"
+#include "imaging/formats/PNG.h"
 #include "imaging/formats/PPM.h"
 #include "imaging/formats/PSD.h"
 #include "imaging/formats/PSP.h"
@@ -14,6 +15,7 @@
 #include "imaging/formats/SGI.h"
 #include "imaging/formats/Targa.h"
 #include "platform/Graphics.h"
+#include "platform/Icon.h"
 #include "platform/JPEG.h"
 
 namespace qv {
@@ -80,6 +82,7 @@ const TRegistrationRow StartupTable[] = {
     // Paintshop Pro: psp
     {"psp", gesPaintShopPro, "", RV, &TPSPGraphic::StaticClass},
     // PNG: png
+    {"png", gesPortableNetworkGraphic, "", R, &TPNGGraphic::StaticClass},
 };
 
 struct TShutdownStep {
@@ -117,6 +120,7 @@ const TShutdownStep ShutdownSteps[] = {
     {"rle", &TBitmap::StaticClass},
     {"dib", &TBitmap::StaticClass},
     // PNG
+    {"", &TPNGGraphic::StaticClass},
 };
 
 } // namespace
@@ -124,6 +128,8 @@ const TShutdownStep ShutdownSteps[] = {
 void RegisterStartupFormats(TFileFormatList& List) {
     for (const TRegistrationRow& Row : StartupTable)
         List.RegisterFileFormat(Row.Extension, Row.Common, Row.Individual, Row.Kinds, false, Row.GraphicClass());
+    // PNG: icon entries stored as PNG decode through the PNG reader.
+    TIcon::SetPngDecoder(&DecodePNGIconEntry);
 }
 
 void UnregisterShutdownFormats(TFileFormatList& List) {
@@ -133,6 +139,8 @@ void UnregisterShutdownFormats(TFileFormatList& List) {
         if (List.FindGraphicClass(Class) < 0) continue;
         List.UnregisterFileFormat(Step.Extension, Class);
     }
+    // PNG: without the reader, PNG icon entries are refused again.
+    TIcon::SetPngDecoder(nullptr);
 }
 
 } // namespace qv

@@ -253,6 +253,7 @@ size_t TCCITTDecoder::StartDecode(uint8_t* Source, uint8_t* Dest, int32_t Packed
         for (size_t Index = 0; Index < InputSize; ++Index) Source[Index] = Reversed[Source[Index]];
     }
     FSource = Source;
+    FInputStart = Source;
     FBytesLeft = InputSize;
     FBitBuffer = 0;
     FBufferBits = 0;
@@ -289,6 +290,19 @@ void TCCITTDecoder::SkipToByteBoundary() {
     const int Drop = FBufferBits & 7;
     FBitBuffer <<= Drop;
     FBufferBits -= Drop;
+}
+
+void TCCITTDecoder::SkipToWordBoundary() {
+    // Bytes taken from the input so far, less the whole bytes still buffered.
+    const size_t Consumed = static_cast<size_t>(FSource - FInputStart) - static_cast<size_t>(FBufferBits >> 3);
+    if ((Consumed & 1) == 0) return;
+    if (FBufferBits >= 8) {
+        FBitBuffer <<= 8;
+        FBufferBits -= 8;
+    } else if (FBytesLeft > 0) {
+        ++FSource;
+        --FBytesLeft;
+    }
 }
 
 bool TCCITTDecoder::SkipEndOfLine(bool ZerosSeen) {
@@ -458,8 +472,7 @@ void TCCITTMHDecoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSiz
         if (Run > 0 && WriteRun(Run)) {
             EndRow();
             SkipToByteBoundary(); // the next row starts on a byte boundary of the input
-            const uintptr_t Address = reinterpret_cast<uintptr_t>(FDest) + (FBitPosition >> 3);
-            if (WordAligned() && (Address & 1) != 0) FBitPosition += 8;
+            if (WordAligned()) SkipToWordBoundary();
             FBlack = true; // switched to white below
         }
         FBlack = !FBlack;

@@ -187,7 +187,8 @@ private:
 class TCCITTDecoder : public TDecoder {
 public:
     /// Options is the TIFF fax options value (kept, not consulted); SwapBits means the data is
-    /// stored least significant bit first; WordAligned makes output rows start on even addresses.
+    /// stored least significant bit first; WordAligned makes each compressed row start on an even
+    /// offset of the input (modified Huffman only), the decoded rows staying byte-aligned.
     TCCITTDecoder(uint32_t Options, bool SwapBits, bool WordAligned, uint32_t Width);
 
     uint32_t Options() const { return FOptions; }
@@ -212,6 +213,8 @@ protected:
     void Refill();
     /// Drops the bits left of the current input byte.
     void SkipToByteBoundary();
+    /// After SkipToByteBoundary: drops one more input byte when an odd number has been taken.
+    void SkipToWordBoundary();
     /// Reads up to and including the 1 that ends an end-of-line code: first (unless ZerosSeen)
     /// up to eleven zeros in a row, then up to the next 1. Returns false when the input ends first.
     bool SkipEndOfLine(bool ZerosSeen);
@@ -249,6 +252,7 @@ protected:
     uint64_t FBitBuffer = 0;
     int FBufferBits = 0;
     const uint8_t* FSource = nullptr;
+    const uint8_t* FInputStart = nullptr;
     size_t FBytesLeft = 0;
 
     // Bit writer: a bit position from the start of the output.

@@ -4,6 +4,7 @@
 #include "imaging/ImageStrings.h"
 #include "imaging/formats/Autodesk.h"
 #include "imaging/formats/CUT.h"
+#include "imaging/formats/EPS.h"
 #include "imaging/formats/GIF.h"
 #include "imaging/formats/PCD.h"
 #include "imaging/formats/PCX.h"
@@ -13,6 +14,7 @@
 #include "imaging/formats/PSP.h"
 #include "imaging/formats/RLA.h"
 #include "imaging/formats/SGI.h"
+#include "imaging/formats/TIFF.h"
 #include "imaging/formats/Targa.h"
 #include "platform/Graphics.h"
 #include "platform/Icon.h"
@@ -50,7 +52,11 @@ const TRegistrationRow StartupTable[] = {
     {"tga", "", "", R, &TTargaGraphic::StaticClass},
     {"icb", "", "", R, &TTargaGraphic::StaticClass},
     // TIFF: tiff, tif, fax
+    {"tiff", gesTIFF, gesMacTIFF, RM, &TTIFFGraphic::StaticClass},
+    {"tif", "", gesPCTIF, RM, &TTIFFGraphic::StaticClass},
+    {"fax", "", gesGFIFax, RM, &TTIFFGraphic::StaticClass},
     // EPS: eps
+    {"eps", gesEPS, "", R, &TEPSGraphic::StaticClass},
     // PCX: pcx, pcc, scr
     {"pcx", gesPCX, "", R, &TPCXGraphic::StaticClass},
     {"pcc", "", "", R, &TPCXGraphic::StaticClass},
@@ -101,6 +107,7 @@ const TShutdownStep ShutdownSteps[] = {
     // Targa
     {"", &TTargaGraphic::StaticClass},
     // TIFF
+    {"", &TTIFFGraphic::StaticClass},
     // SGI
     {"", &TSGIGraphic::StaticClass},
     // PCX

@@ -16,9 +16,6 @@ inline constexpr const char* gesRegistration = "Attempt to register %s twice.";
 
 /// First argument of gesUnsupportedFeature for an unsupported compression.
 inline constexpr const char* gesCompressionScheme = "The compression scheme is";
-// TIFF
-inline constexpr const char* gesTiledImages = "Tiled images are";
-inline constexpr const char* gesSeparatePlanes = "Separate colour planes are";
 
 inline constexpr const char* gesIndexedNotSupported =
     "Conversion between indexed and non-indexed pixel formats is not supported.";
@@ -42,6 +39,8 @@ inline constexpr const char* gesJPEGEOI = "JPEG decompression error. Unexpected 
 inline constexpr const char* gesTargaTooLarge = "Cannot save image. Targa pictures are at most 65535 × 65535 pixels.";
 // TIFF
 inline constexpr const char* gesTIFFFormat = "TIF/TIFF";
+inline constexpr const char* gesTiledImages = "Tiled images are";            // first argument of gesUnsupportedFeature
+inline constexpr const char* gesSeparatePlanes = "Separate colour planes are"; // likewise
 // EPS
 inline constexpr const char* gesEPSFormat = "EPS";
 // PCX

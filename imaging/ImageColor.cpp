@@ -674,6 +674,18 @@ static void ConvertRGBFamily(const TColorManager& Cm, const void* const* Sources
         return;
     }
 
+    if (!S16 && !T16 && !Gamma && Planar && Mask == 0xFF && SourceSamples == TargetSamples &&
+        SourceCount >= static_cast<size_t>(SourceSamples)) {
+        const auto Plane = [&](int K) { return static_cast<const uint8_t*>(Sources[K]); };
+        const int First = Reverse ? 2 : 0;
+        const int Third = Reverse ? 0 : 2;
+        if (SourceSamples == 3)
+            colorsimd::Interleave3(Plane(First), Plane(1), Plane(Third), Target, Count);
+        else
+            colorsimd::Interleave4(Plane(First), Plane(1), Plane(Third), Plane(3), Target, Count);
+        return;
+    }
+
     if (S16 && !T16 && !Planar && Mask == 0xFF && !Gamma && SourceSamples == TargetSamples) {
         Narrow16Rows(Source, Target, Count, SourceSamples, Reverse, Swap);
         return;

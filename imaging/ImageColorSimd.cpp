@@ -40,6 +40,24 @@ void Narrow16Scalar(const uint8_t* S, uint8_t* T, size_t Samples) {
     }
 }
 
+void Interleave3Scalar(const uint8_t* P0, const uint8_t* P1, const uint8_t* P2, uint8_t* T, uint32_t Count) {
+    for (uint32_t I = 0; I < Count; ++I, T += 3) {
+        T[0] = P0[I];
+        T[1] = P1[I];
+        T[2] = P2[I];
+    }
+}
+
+void Interleave4Scalar(const uint8_t* P0, const uint8_t* P1, const uint8_t* P2, const uint8_t* P3, uint8_t* T,
+                       uint32_t Count) {
+    for (uint32_t I = 0; I < Count; ++I, T += 4) {
+        T[0] = P0[I];
+        T[1] = P1[I];
+        T[2] = P2[I];
+        T[3] = P3[I];
+    }
+}
+
 bool Apart(const uint8_t* S, const uint8_t* T, size_t Bytes) { return S + Bytes <= T || T + Bytes <= S; }
 
 #if defined(QV_HAVE_SSSE3_PATH)
@@ -197,6 +215,59 @@ __attribute__((target("ssse3"))) void Narrow16SSSE3(const uint8_t* S, uint8_t* T
     Narrow16Scalar<BigEndian>(S, T, Samples - I);
 }
 
+/// Shuffle masks that interleave 16 samples of three planes into 48 bytes held in three
+/// registers: Masks[Out][Plane] picks the bytes of output register Out taken from that plane.
+struct TInterleave3Masks {
+    alignas(16) uint8_t Masks[3][3][16];
+    constexpr TInterleave3Masks() : Masks{} {
+        for (int Out = 0; Out < 3; ++Out)
+            for (int I = 0; I < 16; ++I) {
+                const int O = Out * 16 + I;
+                for (int Plane = 0; Plane < 3; ++Plane)
+                    Masks[Out][Plane][I] = O % 3 == Plane ? static_cast<uint8_t>(O / 3) : 0x80;
+            }
+    }
+};
+constexpr TInterleave3Masks Interleave3Table;
+
+__attribute__((target("ssse3"))) void Interleave3SSSE3(const uint8_t* P0, const uint8_t* P1, const uint8_t* P2,
+                                                       uint8_t* T, uint32_t Count) {
+    __m128i M[3][3];
+    for (int Out = 0; Out < 3; ++Out)
+        for (int Plane = 0; Plane < 3; ++Plane)
+            M[Out][Plane] = _mm_load_si128(reinterpret_cast<const __m128i*>(Interleave3Table.Masks[Out][Plane]));
+    uint32_t I = 0;
+    for (; I + 16 <= Count; I += 16, T += 48) {
+        const __m128i A = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P0 + I));
+        const __m128i B = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P1 + I));
+        const __m128i C = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P2 + I));
+        for (int Out = 0; Out < 3; ++Out) {
+            const __m128i V = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(A, M[Out][0]), _mm_shuffle_epi8(B, M[Out][1])),
+                                           _mm_shuffle_epi8(C, M[Out][2]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(T + 16 * Out), V);
+        }
+    }
+    Interleave3Scalar(P0 + I, P1 + I, P2 + I, T, Count - I);
+}
+
+__attribute__((target("ssse3"))) void Interleave4SSSE3(const uint8_t* P0, const uint8_t* P1, const uint8_t* P2,
+                                                       const uint8_t* P3, uint8_t* T, uint32_t Count) {
+    uint32_t I = 0;
+    for (; I + 16 <= Count; I += 16, T += 64) {
+        const __m128i A = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P0 + I));
+        const __m128i B = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P1 + I));
+        const __m128i C = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P2 + I));
+        const __m128i D = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P3 + I));
+        const __m128i ABLow = _mm_unpacklo_epi8(A, B), ABHigh = _mm_unpackhi_epi8(A, B);
+        const __m128i CDLow = _mm_unpacklo_epi8(C, D), CDHigh = _mm_unpackhi_epi8(C, D);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(T), _mm_unpacklo_epi16(ABLow, CDLow));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(T + 16), _mm_unpackhi_epi16(ABLow, CDLow));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(T + 32), _mm_unpacklo_epi16(ABHigh, CDHigh));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(T + 48), _mm_unpackhi_epi16(ABHigh, CDHigh));
+    }
+    Interleave4Scalar(P0 + I, P1 + I, P2 + I, P3 + I, T, Count - I);
+}
+
 template <bool BigEndian>
 __attribute__((target("avx2"))) void Narrow16AVX2(const uint8_t* S, uint8_t* T, size_t Samples) {
     size_t I = 0;
@@ -274,6 +345,27 @@ void Narrow16(const uint8_t* S, uint8_t* T, size_t Samples, bool BigEndian) {
     }
 #endif
     BigEndian ? Narrow16Scalar<true>(S, T, Samples) : Narrow16Scalar<false>(S, T, Samples);
+}
+
+void Interleave3(const uint8_t* P0, const uint8_t* P1, const uint8_t* P2, uint8_t* T, uint32_t Count) {
+#if defined(QV_HAVE_SSSE3_PATH)
+    if (ActiveLevel() >= TSimdLevel::SSSE3) {
+        Interleave3SSSE3(P0, P1, P2, T, Count);
+        return;
+    }
+#endif
+    Interleave3Scalar(P0, P1, P2, T, Count);
+}
+
+void Interleave4(const uint8_t* P0, const uint8_t* P1, const uint8_t* P2, const uint8_t* P3, uint8_t* T,
+                 uint32_t Count) {
+#if defined(QV_HAVE_SSSE3_PATH)
+    if (ActiveLevel() >= TSimdLevel::SSSE3) {
+        Interleave4SSSE3(P0, P1, P2, P3, T, Count);
+        return;
+    }
+#endif
+    Interleave4Scalar(P0, P1, P2, P3, T, Count);
 }
 
 } // namespace qv::colorsimd

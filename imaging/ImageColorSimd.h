@@ -28,4 +28,11 @@ void Swap4(const uint8_t* Source, uint8_t* Target, uint32_t Count);
 /// (it never runs ahead of the reads) but must not otherwise overlap it.
 void Narrow16(const uint8_t* Source, uint8_t* Target, size_t Samples, bool BigEndian);
 
+/// Interleaves Count samples of three planes into 3-byte pixels (P0 first, P2 last).
+/// The planes must not overlap the target.
+void Interleave3(const uint8_t* P0, const uint8_t* P1, const uint8_t* P2, uint8_t* Target, uint32_t Count);
+/// Interleaves Count samples of four planes into 4-byte pixels; same rule as Interleave3.
+void Interleave4(const uint8_t* P0, const uint8_t* P1, const uint8_t* P2, const uint8_t* P3, uint8_t* Target,
+                 uint32_t Count);
+
 } // namespace qv::colorsimd

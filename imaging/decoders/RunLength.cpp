@@ -1,6 +1,7 @@
 // Run-length decoders of the Targa, PackBits, PCX, SGI, CUT, Paintshop Pro and
 // RLA schemes, and the Targa run-length encoder.
 
+#include <bit>
 #include <cstring>
 
 #include "imaging/decoders/DecoderBuffers.h"
@@ -134,18 +135,41 @@ void TPackbitsRLEDecoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t Packe
 // ---------------------------------------------------------------------------
 // PCX
 
+namespace {
+
+/// How many of the first Limit bytes at Data stand for themselves (are below 0xC0), up to the
+/// first run header; eight at a time where the bytes are little-endian words.
+size_t PCXLiteralStretch(const uint8_t* Data, size_t Limit) {
+    size_t N = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; N + 8 <= Limit; N += 8) {
+            uint64_t Word;
+            std::memcpy(&Word, Data + N, 8);
+            // A run header has both top bits set.
+            const uint64_t Headers = Word & (Word << 1) & 0x8080808080808080ull;
+            if (Headers != 0) return N + static_cast<size_t>(__builtin_ctzll(Headers)) / 8;
+        }
+    }
+    while (N < Limit && Data[N] < 0xC0) ++N;
+    return N;
+}
+
+} // namespace
+
 void TPCXRLEDecoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t, int32_t UnpackedSize, size_t SourceSize,
                             size_t DestSize) {
     TInputCursor Input(Source, SourceSize);
     TOutputCursor Output(Dest, ClampCount(UnpackedSize, DestSize));
     while (!Output.Full() && !Input.Empty()) {
-        const uint8_t Value = Input.Next();
-        if (Value < 0xC0) {
-            Output.Put(Value);
-        } else {
-            if (Input.Empty()) break;
-            Output.Fill(Input.Next(), Value & 0x3F);
+        if (*Input.Position() < 0xC0) {
+            const size_t Literals = PCXLiteralStretch(Input.Position(), std::min(Input.Left(), Output.Room()));
+            Output.Copy(Input.Position(), Literals);
+            Input.Skip(Literals);
+            continue;
         }
+        const uint8_t Header = Input.Next();
+        if (Input.Empty()) break;
+        Output.Fill(Input.Next(), Header & 0x3F);
     }
 }
 

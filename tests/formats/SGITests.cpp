@@ -93,6 +93,15 @@ TEST(SgiReader, HeaderChecks) {
         F.BytesPerValue = static_cast<uint8_t>(BytesPerValue);
         EXPECT_EQ(LoadError(F.Bytes()), "Cannot load image. Invalid or unexpected sgi, bw or rgb(a) image format.");
     }
+    // No columns or no rows: an empty picture.
+    for (const auto& [W, H] : {std::pair{0, 2}, std::pair{2, 0}}) {
+        TSgiFixture Empty;
+        Empty.Width = static_cast<uint16_t>(W);
+        Empty.Height = static_cast<uint16_t>(H);
+        Empty.Starts.assign(static_cast<size_t>(H), 0);
+        Empty.Lengths.assign(static_cast<size_t>(H), 0);
+        EXPECT_TRUE(Load(Empty.Bytes())->Empty());
+    }
     // Tables that the file cannot hold: 65535 rows x 4 channels.
     TSgiFixture Tables;
     Tables.Width = 1;

@@ -184,3 +184,32 @@ TEST(ColorSimd, LevelCapNeverExceedsTheProcessor) {
     colorsimd::SetLevelCap(TSimdLevel::AVX2);
     EXPECT_EQ(colorsimd::ActiveLevel(), colorsimd::SupportedLevel());
 }
+
+TEST(ColorSimd, PlanarRowsInterleaveInEitherOrder) {
+    // Each plane sits in a buffer of exactly its size, so a sanitizer sees any read past a plane's end.
+    std::mt19937 Random(5);
+    for (TCS Source : {TCS::RGB, TCS::RGBA})
+        for (TCS Target : {TCS::BGR, TCS::RGB, TCS::BGRA, TCS::RGBA}) {
+            if (Samples(Source) != Samples(Target)) continue;
+            const int N = Samples(Source);
+            for (uint32_t Count : {1u, 15u, 16u, 17u, 31u, 32u, 33u, 67u, 4099u}) {
+                std::vector<Bytes> Planes;
+                for (int K = 0; K < N; ++K) Planes.push_back(RandomBytes(Random, Count));
+                Bytes Interleaved(size_t{Count} * N);
+                for (uint32_t I = 0; I < Count; ++I)
+                    for (int K = 0; K < N; ++K) Interleaved[size_t{I} * N + K] = Planes[K][I];
+                const Bytes Expected = Reference({Source, Target, 8, false}, Interleaved.data(), Count);
+                for (TSimdLevel Level : Levels()) {
+                    TLevelScope Scope(Level);
+                    TColorManager Cm;
+                    Cm.SetSourceColorScheme(Source);
+                    Cm.SetTargetColorScheme(Target);
+                    Bytes Row(Expected.size());
+                    std::vector<std::span<const uint8_t>> Sources(Planes.begin(), Planes.end());
+                    Cm.ConvertLineChecked(Sources, Row, Count, 0xFF);
+                    ASSERT_EQ(Row, Expected) << "count " << Count << " level " << Name(Level) << " planes " << N
+                                             << " target " << static_cast<int>(Target);
+                }
+            }
+        }
+}

@@ -1,0 +1,10 @@
+// PCX files from arbitrary bytes: a load raises a clean exception or leaves a picture whose
+// every pixel can be read.
+
+#include "fuzz/FuzzReader.h"
+#include "imaging/formats/PCX.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+    qvfuzz::LoadAndTouch<qv::TPCXGraphic>(Data, Size);
+    return 0;
+}

@@ -68,22 +68,23 @@ public:
     }
 
     /// Row Row (counted from the first stored row) of channel Channel into Target, which holds
-    /// Width x BytesPerValue bytes. What the file does not hold stays zero.
-    void Fetch(uint32_t Channel, uint32_t Row, std::span<uint8_t> Target) {
+    /// Width x BytesPerValue bytes. What the file does not hold stays zero; false when the file
+    /// holds nothing of the row.
+    bool Fetch(uint32_t Channel, uint32_t Row, std::span<uint8_t> Target) {
         std::fill(Target.begin(), Target.end(), 0);
         const int64_t Size = FStream.Size();
         if (!FRunLength) {
             const uint64_t RowBytes = uint64_t{FWidth} * FBytes;
             const uint64_t Offset = HeaderSize + (uint64_t{Channel} * FHeight + Row) * RowBytes;
-            if (Offset >= static_cast<uint64_t>(Size - FBase)) return;
+            if (Offset >= static_cast<uint64_t>(Size - FBase)) return false;
             FStream.SetPosition(FBase + static_cast<int64_t>(Offset));
             TByteReader(FStream).ReadAtMost(Target.data(), static_cast<int64_t>(Target.size()));
-            return;
+            return true;
         }
         const size_t Entry = size_t{Channel} * FHeight + Row;
         // The offsets count from the start of the file, not from the tables.
         const uint64_t Offset = FStarts[Entry];
-        if (Offset >= static_cast<uint64_t>(Size - FBase)) return;
+        if (Offset >= static_cast<uint64_t>(Size - FBase)) return false;
         FStream.SetPosition(FBase + static_cast<int64_t>(Offset));
         const uint64_t Wanted = std::min<uint64_t>(uint64_t{FLengths[Entry]} * FBytes, FPacked.size());
         const int64_t Got = TByteReader(FStream).ReadAtMost(FPacked.data(), static_cast<int64_t>(Wanted));
@@ -91,6 +92,7 @@ public:
         uint8_t* Dest = Target.data();
         FDecoder.Decode(Source, Dest, static_cast<int32_t>(Got), static_cast<int32_t>(FWidth),
                         static_cast<size_t>(Got), Target.size());
+        return Got > 0;
     }
 
 private:
@@ -176,14 +178,18 @@ void TSGIGraphic::LoadFromStream(TStream& Stream) {
     std::vector<std::vector<uint8_t>> Buffers(Channels, std::vector<uint8_t>(ChannelBytes));
     auto Plane = [&](size_t K) { return std::span<const uint8_t>(Buffers[K]); };
     for (uint32_t R = 0; R < P.Height; ++R) {
-        for (uint32_t K = 0; K < Channels; ++K) Fetcher.Fetch(K, R, Buffers[K]);
+        bool Stored = false;
+        for (uint32_t K = 0; K < Channels; ++K) Stored = Fetcher.Fetch(K, R, Buffers[K]) || Stored;
         const int Line = static_cast<int>(P.Height - 1 - R);
-        if (Channels == 3)
-            ConvertRow({Plane(0), Plane(1), Plane(2)}, Line);
-        else if (Channels == 4)
-            ConvertRow({Plane(0), Plane(1), Plane(2), Plane(3)}, Line);
-        else
-            ConvertRow(Plane(0), Line);
+        // A row the file does not hold converts to zero bytes, which a new scan line already holds.
+        if (Stored) {
+            if (Channels == 3)
+                ConvertRow({Plane(0), Plane(1), Plane(2)}, Line);
+            else if (Channels == 4)
+                ConvertRow({Plane(0), Plane(1), Plane(2), Plane(3)}, Line);
+            else
+                ConvertRow(Plane(0), Line);
+        }
         RowProgress(R);
     }
     EndProgress();

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "imaging/ImageStrings.h"
 #include "platform/System.h"
 
 namespace qv {
@@ -146,7 +147,7 @@ uint64_t CheckedSize(std::initializer_list<uint64_t> Factors, uint64_t Limit, co
     uint64_t Product = 1;
     for (uint64_t Factor : Factors) {
         if (__builtin_mul_overflow(Product, Factor, &Product) || Product > Limit) {
-            throw EInvalidGraphic(Format("%s exceeds the limit of %llu bytes.", What,
+            throw EInvalidGraphic(Format(gesSizeLimit, What,
                                          static_cast<unsigned long long>(Limit)));
         }
     }

@@ -130,7 +130,33 @@ void Copy8(const uint8_t* Source, uint8_t* Target, size_t Bytes) { std::memcpy(T
 
 // --- Settings ---------------------------------------------------------------------------------
 
-TColorManager::TColorManager() { SetGammaCorrection(1.0f, 2.2f); }
+TColorManager::TColorManager() { Reset(); }
+
+void TColorManager::Reset() {
+    FChanged = true;
+    FSourceBitsPerSample = 8;
+    FTargetBitsPerSample = 8;
+    FSourceSamplesPerPixel = 3;
+    FTargetSamplesPerPixel = 3;
+    FSourceColorScheme = TColorScheme::RGB;
+    FTargetColorScheme = TColorScheme::BGR;
+    SourceOptions = TConversionOptions();
+    TargetOptions = TConversionOptions();
+    FYCbCrCoefficients = {0.299f, 0.587f, 0.114f};
+    FHorizontalSubsampling = 1;
+    FVerticalSubsampling = 1;
+    FCrToR.clear();
+    FCbToB.clear();
+    FCrToG.clear();
+    FCbToG.clear();
+    FRowRoutine = nullptr;
+    // After the 8-bit sample sizes, so every entry 0..255 is rebuilt.
+    SetGammaCorrection(1.0f, 2.2f);
+}
+
+bool TColorManager::SourceHasAlpha() const { return HasAlpha(FSourceColorScheme); }
+
+bool TColorManager::TargetHasAlpha() const { return HasAlpha(FTargetColorScheme); }
 
 void TColorManager::SetSourceBitsPerSample(uint8_t Value) {
     if (Value == 0 || Value > 16) RaiseConversion(gesInvalidSampleDepth);
@@ -435,7 +461,7 @@ uint64_t TColorManager::SourceBytesNeeded(uint32_t Count, uint8_t Mask, size_t P
     case TColorScheme::CIELab:
     case TColorScheme::YCbCr:
     case TColorScheme::PhotoYCC: Samples = 3; break;
-    default: Samples = SourceOptions.Contains(TConversionOption::Alpha) ? 4 : 3; break;
+    default: Samples = SourceHasAlpha() ? 4 : 3; break;
     }
     const bool Planar = FSourceColorScheme == TColorScheme::CMYK ? PlaneCount == 4 : PlaneCount > 1;
     if (Planar && !IsIndexedLike(FSourceColorScheme)) Samples = 1;
@@ -520,7 +546,7 @@ void TColorManager::ConvertGray(const void* const* Sources, size_t, uint8_t* Tar
     const bool Swap = SourceOptions.Contains(TConversionOption::ByteSwap);
     const size_t SampleBytes = S16 ? 2 : 1;
     // The alpha sample of a gray-alpha source is skipped.
-    const size_t Step = SourceOptions.Contains(TConversionOption::Alpha) ? 2 * SampleBytes : SampleBytes;
+    const size_t Step = SourceHasAlpha() ? 2 * SampleBytes : SampleBytes;
     const auto* Source = static_cast<const uint8_t*>(Sources[0]);
     ForPass(Count, Mask, [&](uint32_t I) {
         if (!S16 && !T16)
@@ -643,8 +669,8 @@ static void ConvertRGBFamily(const TColorManager& Cm, const void* const* Sources
                              uint8_t* Target, uint32_t Count, uint8_t Mask, bool Reverse) {
     const bool S16 = Cm.SourceBitsPerSample() == 16;
     const bool T16 = Cm.TargetBitsPerSample() == 16;
-    const bool SourceAlpha = Cm.SourceOptions.Contains(TConversionOption::Alpha);
-    const bool TargetAlpha = Cm.TargetOptions.Contains(TConversionOption::Alpha);
+    const bool SourceAlpha = Cm.SourceHasAlpha();
+    const bool TargetAlpha = Cm.TargetHasAlpha();
     const bool Gamma = Cm.TargetOptions.Contains(TConversionOption::UseGamma);
     const bool Swap = Cm.SourceOptions.Contains(TConversionOption::ByteSwap);
     const bool Planar = SourceCount > 1;
@@ -767,7 +793,7 @@ inline void PutRGB16(uint8_t* Pixel, uint16_t R, uint16_t G, uint16_t B, bool To
 }
 
 size_t TargetPixelBytes(const TColorManager& Cm) {
-    return (Cm.TargetOptions.Contains(TConversionOption::Alpha) ? 4u : 3u) * (Cm.TargetBitsPerSample() == 16 ? 2u : 1u);
+    return (Cm.TargetHasAlpha() ? 4u : 3u) * (Cm.TargetBitsPerSample() == 16 ? 2u : 1u);
 }
 
 void ConvertCMYK(const TColorManager& Cm, const void* const* Sources, size_t SourceCount, uint8_t* Target,

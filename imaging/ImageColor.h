@@ -38,8 +38,18 @@ public:
     using TRowRoutine = void (TColorManager::*)(const void* const* Sources, size_t SourceCount,
                                                 uint8_t* Target, uint32_t Count, uint8_t Mask);
 
-    /// Sets the defaults: 8-bit RGB source, 8-bit BGR target, gamma 1.0 / 2.2.
+    /// Sets the defaults: 8-bit RGB source, 8-bit BGR target, gamma 1.0 / 2.2 (see Reset).
     TColorManager();
+
+    /// Returns every setting to its default, as every load starts: 8-bit RGB source
+    /// and 8-bit BGR target of 3 samples, empty option sets (so no UseGamma, ByteSwap
+    /// or Lab options), gamma 1.0 / 2.2 with its table, YCbCr coefficients 0.299,
+    /// 0.587, 0.114 and subsampling 1 x 1, no chroma tables, no routine selected
+    /// (Changed set). The gamma table is rebuilt for 8-bit samples, so a reader that
+    /// sets its file gamma before its sample sizes (PNG reads gAMA first) gets the
+    /// table that palettes index with 0..255. Build a table before setting sample
+    /// sizes below 8 bits, never after: such a table holds only entries 0..2^t - 1.
+    void Reset();
 
     bool Changed() const { return FChanged; }
     uint8_t SourceBitsPerSample() const { return FSourceBitsPerSample; }
@@ -62,9 +72,17 @@ public:
     /// The routine chosen at the last selection; null when none fits.
     TRowRoutine RowRoutine() const { return FRowRoutine; }
 
-    /// Option sets; readers write them directly. Alpha is recomputed from the schemes.
+    /// Option sets; readers write them directly, at any time. Nothing selected at
+    /// routine selection depends on them: the routines read them on every call and
+    /// take alpha from the colour schemes, so assigning a set (which clears its Alpha
+    /// bit) never leaves a stale stride. The Alpha bit itself is recomputed from the
+    /// schemes at every selection, for readers that look at it.
     TConversionOptions SourceOptions;
     TConversionOptions TargetOptions;
+    /// Whether source and target pixels carry an alpha sample (GrayAlpha, RGBA, BGRA),
+    /// from the schemes as they are now.
+    bool SourceHasAlpha() const;
+    bool TargetHasAlpha() const;
 
     /// Bits per sample (1..16; the row routines handle 1, 2, 4, 8 and 16);
     /// 0 or more than 16 raises EColorConversionError.

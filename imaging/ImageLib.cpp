@@ -88,7 +88,7 @@ bool TImageGraphic::BeginLoad(TStream& Stream, uint32_t ImageIndex) {
     FreeImage();
     // Every file starts from the colour manager's defaults: no gamma, options or
     // sample sizes carried over from the previous file loaded into this object.
-    *FColorManager = TColorManager();
+    FColorManager->Reset();
     FBasePosition = Stream.Position();
     const bool Result = ReadImageProperties(Stream, ImageIndex);
     Stream.SetPosition(FBasePosition);
@@ -103,7 +103,7 @@ void TImageGraphic::SetupBitmap() {
     const uint32_t W = FImageProperties.Width;
     const uint32_t H = FImageProperties.Height;
     if (W > static_cast<uint32_t>(MaxSide) || H > static_cast<uint32_t>(MaxSide))
-        RaiseInvalidGraphicFmt("Picture size %u x %u exceeds the limit of %d pixels per side.", W, H, MaxSide);
+        RaiseInvalidGraphicFmt(gesPictureTooLarge, W, H, MaxSide);
     SetPixelFormat(FColorManager->PlatformPixelFormat(true));
     SetSize(static_cast<int>(W), static_cast<int>(H));
 }
@@ -182,18 +182,22 @@ void SwapLongArray(void* P, size_t Count) {
 
 namespace {
 
-void UndoDifference(uint8_t* Row, uint32_t Count, size_t BytesPerPixel) {
-    const size_t N = size_t{Count} * BytesPerPixel;
-    for (size_t K = 0; K < N; ++K) Row[K + BytesPerPixel] = static_cast<uint8_t>(Row[K + BytesPerPixel] + Row[K]);
+void UndoDifference(std::span<uint8_t> Row, uint32_t Count, size_t BytesPerPixel) {
+    // Never past the row, whatever pixel count the caller gives.
+    const size_t Pixels = std::min<size_t>(size_t{Count} + 1, Row.size() / BytesPerPixel);
+    if (Pixels < 2) return;
+    const size_t N = (Pixels - 1) * BytesPerPixel;
+    uint8_t* Data = Row.data();
+    for (size_t K = 0; K < N; ++K) Data[K + BytesPerPixel] = static_cast<uint8_t>(Data[K + BytesPerPixel] + Data[K]);
 }
 
 } // namespace
 
-void UndoHorizontalDifference(uint8_t* Row, uint32_t Count) { UndoDifference(Row, Count, 1); }
-void UndoHorizontalDifference3(uint8_t* Row, uint32_t Count) { UndoDifference(Row, Count, 3); }
-void UndoHorizontalDifference4(uint8_t* Row, uint32_t Count) { UndoDifference(Row, Count, 4); }
+void UndoHorizontalDifference(std::span<uint8_t> Row, uint32_t Count) { UndoDifference(Row, Count, 1); }
+void UndoHorizontalDifference3(std::span<uint8_t> Row, uint32_t Count) { UndoDifference(Row, Count, 3); }
+void UndoHorizontalDifference4(std::span<uint8_t> Row, uint32_t Count) { UndoDifference(Row, Count, 4); }
 
-void UndoHorizontalDifference(uint8_t* Row, uint32_t Count, uint8_t SamplesPerPixel) {
+void UndoHorizontalDifference(std::span<uint8_t> Row, uint32_t Count, uint8_t SamplesPerPixel) {
     UndoDifference(Row, Count, SamplesPerPixel == 3 || SamplesPerPixel == 4 ? SamplesPerPixel : 1);
 }
 
@@ -201,11 +205,13 @@ void UndoHorizontalDifference(std::span<uint8_t> Row, uint8_t SamplesPerPixel, u
                               bool BigEndian) {
     QV_ASSERT(SamplesPerPixel >= 1 && (BitsPerSample == 8 || BitsPerSample == 16), "Assertion failure");
     const size_t Stride = SamplesPerPixel;
+    const size_t SampleBytes = BitsPerSample / 8;
+    // Whole pixels only: the samples of a partial pixel at the end have no partner.
+    const size_t Samples = Row.size() / (Stride * SampleBytes) * Stride;
     if (BitsPerSample == 8) {
-        for (size_t K = Stride; K < Row.size(); ++K) Row[K] = static_cast<uint8_t>(Row[K] + Row[K - Stride]);
+        for (size_t K = Stride; K < Samples; ++K) Row[K] = static_cast<uint8_t>(Row[K] + Row[K - Stride]);
         return;
     }
-    const size_t Words = Row.size() / 2;
     auto Load = [&](size_t I) -> uint16_t {
         const uint8_t* P = Row.data() + I * 2;
         return BigEndian ? static_cast<uint16_t>(P[0] << 8 | P[1]) : static_cast<uint16_t>(P[1] << 8 | P[0]);
@@ -215,7 +221,7 @@ void UndoHorizontalDifference(std::span<uint8_t> Row, uint8_t SamplesPerPixel, u
         P[BigEndian ? 0 : 1] = static_cast<uint8_t>(V >> 8);
         P[BigEndian ? 1 : 0] = static_cast<uint8_t>(V);
     };
-    for (size_t I = Stride; I < Words; ++I) Store(I, static_cast<uint16_t>(Load(I) + Load(I - Stride)));
+    for (size_t I = Stride; I < Samples; ++I) Store(I, static_cast<uint16_t>(Load(I) + Load(I - Stride)));
 }
 
 void Upsample2x2(uint32_t Width, uint32_t Height, uint32_t Stride, uint8_t* Plane) {

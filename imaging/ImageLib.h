@@ -114,11 +114,12 @@ constexpr uint32_t SwapLong(uint32_t Value) {
 }
 /// Undoes horizontal differencing on a row of Count + 1 pixels of 1, 3 or 4 bytes:
 /// each byte is added to the byte one pixel further on, from the row start onward.
-void UndoHorizontalDifference(uint8_t* Row, uint32_t Count);
-void UndoHorizontalDifference3(uint8_t* Row, uint32_t Count);
-void UndoHorizontalDifference4(uint8_t* Row, uint32_t Count);
+/// The row's length bounds the work: pixels past its end are never touched.
+void UndoHorizontalDifference(std::span<uint8_t> Row, uint32_t Count);
+void UndoHorizontalDifference3(std::span<uint8_t> Row, uint32_t Count);
+void UndoHorizontalDifference4(std::span<uint8_t> Row, uint32_t Count);
 /// The variant by samples per pixel: 3 -> 3 bytes, 4 -> 4 bytes, otherwise 1 byte.
-void UndoHorizontalDifference(uint8_t* Row, uint32_t Count, uint8_t SamplesPerPixel);
+void UndoHorizontalDifference(std::span<uint8_t> Row, uint32_t Count, uint8_t SamplesPerPixel);
 /// Undoes horizontal differencing sample by sample on a row of RowBytes bytes:
 /// each sample is added to the one SamplesPerPixel samples before it. BitsPerSample
 /// 8 adds bytes; 16 adds words stored in the given byte order (carries kept).

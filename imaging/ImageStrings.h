@@ -33,6 +33,19 @@ inline constexpr const char* gesJPEGSamplingFactors = "Improper JPEG sampling fa
 inline constexpr const char* gesJPEGBogusTableField = "Bogus JPEG tables field.";
 inline constexpr const char* gesJPEGFractionalLine = "Fractional JPEG scanline unsupported.";
 inline constexpr const char* gesJPEGEOI = "JPEG decompression error. Unexpected end of input.";
+/// A message of the JPEG library itself, passed on in place of %s.
+inline constexpr const char* gesJPEGLibraryError = "JPEG decompression error. %s";
+/// Put in place of %s above when a progressive strip has more scans than any encoder writes.
+inline constexpr const char* gesJPEGTooManyScans = "Too many progressive scans (more than %d).";
+/// Caption of the JPEG library's warnings.
+inline constexpr const char* gesJPEGWarningCaption = "Warning";
+inline constexpr const char* gesLZWCodeSize = "Invalid LZW code size %u (at most 11 allowed).";
+inline constexpr const char* gesTargaEncodeBuffer = "Targa encoding: the output buffer is too small.";
+
+/// The library's size limits: a picture's sides, and a size computed from file values
+/// (%s names it, %llu is the limit).
+inline constexpr const char* gesPictureTooLarge = "Picture size %u x %u exceeds the limit of %d pixels per side.";
+inline constexpr const char* gesSizeLimit = "%s exceeds the limit of %llu bytes.";
 
 /// Format names put into the messages above, by reader.
 // Targa

@@ -158,8 +158,9 @@ TCodeTable BuildTable(const TTree& Tree) {
             Entry.Value = static_cast<int16_t>(Table.Secondary.size());
             for (uint32_t Suffix = 0; Suffix < (1u << SecondaryBits); ++Suffix) {
                 TCodeEntry Long = Walk(Tree, (Prefix << SecondaryBits) | Suffix, MaxCodeBits);
-                // No code is longer than MaxCodeBits; should one be, its bits are read as no code.
-                if (Long.Examined == 0) Long = {NoCode, 0, 1};
+                // No code is longer than MaxCodeBits; should one be, its first bit is dropped as
+                // no code. An entry that consumed nothing would make the readers loop forever.
+                if (Long.Examined == 0) Long = {NoCode, 1, 1};
                 Table.Secondary.push_back(Long);
             }
         }

@@ -7,6 +7,7 @@
 
 #include "imaging/decoders/DecoderBuffers.h"
 #include "imaging/decoders/ImageCompression.h"
+#include "imaging/ImageStrings.h"
 #include "platform/System.h"
 
 namespace qv {
@@ -204,7 +205,7 @@ void TTIFFLZWDecoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSiz
 
 TGIFLZWDecoder::TGIFLZWDecoder(uint8_t InitialCodeSize) : FInitialCodeSize(InitialCodeSize) {
     if (InitialCodeSize > 11)
-        throw EGraphicCompression(Format("Invalid LZW code size %u (at most 11 allowed).", InitialCodeSize));
+        throw EGraphicCompression(Format(gesLZWCodeSize, InitialCodeSize));
 }
 
 void TGIFLZWDecoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize,

@@ -6,6 +6,7 @@
 
 #include "imaging/decoders/DecoderBuffers.h"
 #include "imaging/decoders/ImageCompression.h"
+#include "imaging/ImageStrings.h"
 #include "platform/System.h"
 
 namespace qv {
@@ -75,7 +76,7 @@ void TTargaRLEDecoder::Encode(const uint8_t* Source, uint8_t* Dest, uint32_t Cou
     };
     auto Store = [&](const uint8_t* Bytes, size_t Size) {
         if (Size > DestSize - BytesStored)
-            throw EGraphicCompression("Targa encoding: the output buffer is too small.");
+            throw EGraphicCompression(gesTargaEncodeBuffer);
         std::memcpy(Dest + BytesStored, Bytes, Size);
         BytesStored += static_cast<uint32_t>(Size);
     };

@@ -1,7 +1,8 @@
 // JPEG-compressed TIFF strips through libjpeg. libjpeg reports errors by
 // calling its error exit, which must not return; here it long-jumps back into
 // one of the small wrappers below, which contain nothing that needs unwinding,
-// and the wrapper's caller raises EGraphicCompression.
+// and the wrapper's caller raises EGraphicCompression. A strip's header decides
+// how much libjpeg allocates and how long it works, so both are bounded.
 
 #include <csetjmp>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "imaging/ImageStrings.h"
 #include "imaging/decoders/DecoderBuffers.h"
 #include "imaging/decoders/ImageCompression.h"
+#include "platform/System.h"
 
 namespace qv {
 
@@ -18,8 +20,15 @@ using decoders::ClampCount;
 
 namespace {
 
-constexpr const char* WarningCaption = "Warning";
+constexpr const char* WarningCaption = gesJPEGWarningCaption;
 const JOCTET EndOfImage[2] = {0xFF, 0xD9};
+
+// A progressive strip is held whole in memory as coefficients (2 bytes per sample);
+// a few bytes of header can ask for gigabytes. Beyond this libjpeg refuses.
+constexpr long MaxJPEGMemory = 256l << 20;
+// Every scan of a progressive strip is another pass over all its coefficients;
+// encoders write about ten, a crafted strip can hold thousands of tiny ones.
+constexpr int MaxProgressiveScans = 100;
 
 struct TJPEGErrorManager {
     jpeg_error_mgr Public;
@@ -33,6 +42,7 @@ struct TTIFFJPEGDecoder::TState {
     jpeg_decompress_struct Info{};
     TJPEGErrorManager Error{};
     jpeg_source_mgr Source{};
+    jpeg_progress_mgr Progress{};
     bool Created = false;
     const JOCTET* Data = nullptr;
     size_t DataSize = 0;
@@ -47,6 +57,17 @@ namespace {
 void ErrorExit(j_common_ptr Info) {
     auto* Error = reinterpret_cast<TJPEGErrorManager*>(Info->err);
     (*Info->err->format_message)(Info, Error->Message);
+    std::longjmp(Error->Jump, 1);
+}
+
+/// Called by libjpeg as it works through the data; stops a strip with too many scans
+/// the way libjpeg stops on an error.
+void MonitorProgress(j_common_ptr Info) {
+    if (!Info->is_decompressor) return;
+    if (reinterpret_cast<j_decompress_ptr>(Info)->input_scan_number <= MaxProgressiveScans) return;
+    auto* Error = reinterpret_cast<TJPEGErrorManager*>(Info->err);
+    std::snprintf(Error->Message, sizeof(Error->Message), "%s",
+                  Format(gesJPEGTooManyScans, MaxProgressiveScans).c_str());
     std::longjmp(Error->Jump, 1);
 }
 
@@ -119,8 +140,7 @@ bool SafeFinish(jpeg_decompress_struct* Info, TJPEGErrorManager* Error) {
 }
 
 [[noreturn]] void RaiseLibraryError(TTIFFJPEGDecoder::TState& State) {
-    std::string Message = "JPEG decompression error. ";
-    Message += State.Error.Message;
+    std::string Message = Format(gesJPEGLibraryError, State.Error.Message);
     jpeg_abort_decompress(&State.Info);
     throw EGraphicCompression(Message);
 }
@@ -150,9 +170,12 @@ void TTIFFJPEGDecoder::DecodeInit() {
     State.Error.Public.error_exit = ErrorExit;
     State.Error.Public.output_message = OutputMessage;
     if (!SafeCreate(&State.Info, &State.Error))
-        throw EGraphicCompression(std::string("JPEG decompression error. ") + State.Error.Message);
+        throw EGraphicCompression(Format(gesJPEGLibraryError, State.Error.Message));
     State.Created = true;
     State.Info.client_data = &State;
+    State.Info.mem->max_memory_to_use = MaxJPEGMemory;
+    State.Progress.progress_monitor = MonitorProgress;
+    State.Info.progress = &State.Progress;
 
     const TByteArray& Sampling = FProperties.YCbCrSubSampling;
     State.HorizontalSampling = Sampling.size() >= 1 ? Sampling[0] : 1;

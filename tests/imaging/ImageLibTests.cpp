@@ -210,20 +210,20 @@ TEST(SharedRoutines, ByteSwaps) {
 
 TEST(SharedRoutines, UndoHorizontalDifference) {
     Bytes Row = {10, 1, 1, 255};
-    UndoHorizontalDifference(Row.data(), 3);
+    UndoHorizontalDifference(Row, 3);
     EXPECT_EQ(Row, (Bytes{10, 11, 12, 11}));
     Bytes One = {7};
-    UndoHorizontalDifference(One.data(), 0);
+    UndoHorizontalDifference(One, 0);
     EXPECT_EQ(One, Bytes{7});
 
     Bytes Rgb = {10, 20, 30, 1, 2, 3, 250, 250, 250};
-    UndoHorizontalDifference(Rgb.data(), 2, 3);
+    UndoHorizontalDifference(Rgb, 2, 3);
     EXPECT_EQ(Rgb, (Bytes{10, 20, 30, 11, 22, 33, 5, 16, 27}));
     Bytes Rgba = {1, 2, 3, 4, 1, 1, 1, 1};
-    UndoHorizontalDifference(Rgba.data(), 1, 4);
+    UndoHorizontalDifference(Rgba, 1, 4);
     EXPECT_EQ(Rgba, (Bytes{1, 2, 3, 4, 2, 3, 4, 5}));
     Bytes Two = {1, 2, 3, 4};
-    UndoHorizontalDifference(Two.data(), 3, 2); // two samples per pixel run byte-wise
+    UndoHorizontalDifference(Two, 3, 2); // two samples per pixel run byte-wise
     EXPECT_EQ(Two, (Bytes{1, 3, 6, 10}));
 }
 

@@ -185,6 +185,31 @@ TEST(ImageGraphic, CanLoadByClassKeepsThePosition) {
     EXPECT_THROW(TImageGraphic::CanLoadFile(TTinyGraphic::StaticClass(), Path + ".missing"), EFOpenError);
 }
 
+TEST(ImageGraphic, EveryLoadStartsFromAResetColourManager) {
+    const Bytes File = TinyFile(2, 2);
+    auto Load = [&](TTinyGraphic& G) {
+        TBytesStream Stream(File.data(), static_cast<int64_t>(File.size()));
+        G.LoadFromStream(Stream);
+        return std::vector<uint32_t>{G.PixelBGRA(0, 0), G.PixelBGRA(1, 0), G.PixelBGRA(0, 1), G.PixelBGRA(1, 1)};
+    };
+    TTinyGraphic Fresh;
+    const auto Expected = Load(Fresh);
+    // What a previous file may have left: gamma, swapped samples, other sample sizes and schemes.
+    TTinyGraphic Used;
+    Load(Used);
+    TColorManager& Cm = Used.ColorManager();
+    Cm.SetGammaCorrection(0.3f, 2.2f);
+    Cm.TargetOptions.Include(TConversionOption::UseGamma);
+    Cm.SourceOptions.Include(TConversionOption::ByteSwap);
+    Cm.SetSourceBitsPerSample(16);
+    Cm.SetTargetSamplesPerPixel(4);
+    Cm.SetYCbCrParameters({0.2f}, 2, 1);
+    EXPECT_EQ(Load(Used), Expected);
+    EXPECT_EQ(Cm.GammaTable(), TColorManager().GammaTable());
+    EXPECT_FALSE(Cm.TargetOptions.Contains(TConversionOption::UseGamma));
+    EXPECT_FLOAT_EQ(Cm.YCbCrCoefficients()[0], 0.299f);
+}
+
 TEST(ImageGraphic, SetupBitmapRefusesOversizedHeaders) {
     TImageGraphic G;
     G.ImageProperties().Width = 0xFFFFFFFFu;
@@ -225,6 +250,48 @@ TEST(SharedRoutines, UndoHorizontalDifference) {
     Bytes Two = {1, 2, 3, 4};
     UndoHorizontalDifference(Two, 3, 2); // two samples per pixel run byte-wise
     EXPECT_EQ(Two, (Bytes{1, 3, 6, 10}));
+}
+
+TEST(SharedRoutines, UndoHorizontalDifferenceStaysInsideTheRow) {
+    // A pixel count beyond the row (a width the row was not sized for) stops at its end.
+    for (uint32_t BytesPerPixel : {1u, 3u, 4u}) {
+        Bytes Buffer(20, 1);
+        const std::span<uint8_t> Row(Buffer.data(), 12);
+        if (BytesPerPixel == 1) UndoHorizontalDifference(Row, 1000);
+        if (BytesPerPixel == 3) UndoHorizontalDifference3(Row, 1000);
+        if (BytesPerPixel == 4) UndoHorizontalDifference4(Row, 1000);
+        for (size_t K = 0; K < 12; ++K) EXPECT_EQ(Buffer[K], K / BytesPerPixel + 1) << BytesPerPixel << " byte " << K;
+        EXPECT_EQ(Bytes(Buffer.begin() + 12, Buffer.end()), Bytes(8, 1)) << "nothing after the row";
+    }
+    Bytes Short = {5, 6};
+    UndoHorizontalDifference(Short, 7, 3); // shorter than one 3-byte pixel
+    EXPECT_EQ(Short, (Bytes{5, 6}));
+}
+
+TEST(SharedRoutines, UndoHorizontalDifferencePerSample) {
+    // Grey + alpha: stride 2 samples, at 8 bits.
+    Bytes GreyAlpha = {10, 200, 5, 1, 250, 60, 9};
+    UndoHorizontalDifference(GreyAlpha, 2, 8, false);
+    EXPECT_EQ(GreyAlpha, (Bytes{10, 200, 15, 201, 9, 5, 9})) << "sums modulo 256; the partial pixel is left alone";
+
+    // 16-bit RGB in both byte orders: words are summed with their carries, modulo 65536.
+    const std::vector<uint16_t> Deltas = {0x00FF, 0x1000, 0xFFFF, 0x0001, 0x0100, 0x0002, 0x0001, 0xFFFF, 0x8000};
+    const std::vector<uint16_t> Sums = {0x00FF, 0x1000, 0xFFFF, 0x0100, 0x1100, 0x0001, 0x0101, 0x10FF, 0x8001};
+    for (bool BigEndian : {false, true}) {
+        Bytes Row;
+        for (uint16_t V : Deltas)
+            Row.insert(Row.end(), BigEndian ? std::initializer_list<uint8_t>{uint8_t(V >> 8), uint8_t(V)}
+                                            : std::initializer_list<uint8_t>{uint8_t(V), uint8_t(V >> 8)});
+        Row.push_back(0x77); // an odd byte after the last word
+        UndoHorizontalDifference(Row, 3, 16, BigEndian);
+        for (size_t I = 0; I < Sums.size(); ++I) {
+            const uint16_t Got = BigEndian ? uint16_t(Row[2 * I] << 8 | Row[2 * I + 1]) : uint16_t(Row[2 * I + 1] << 8 | Row[2 * I]);
+            EXPECT_EQ(Got, Sums[I]) << (BigEndian ? "big" : "little") << "-endian word " << I;
+        }
+        EXPECT_EQ(Row.back(), 0x77);
+    }
+    Bytes Any = {1, 2};
+    EXPECT_THROW(UndoHorizontalDifference(Any, 1, 4, false), EAssertionFailed);
 }
 
 TEST(SharedRoutines, Upsample2x2) {

@@ -46,6 +46,7 @@ TTIFFStrips ReadTIFFStrips(const std::string& Path) {
     if (Raw.size() < 8) throw std::runtime_error("test TIFF reader: file too short");
     const TFileBytes File(Raw, Raw[0] == 'M');
     TTIFFStrips Result;
+    Result.BigEndian = Raw[0] == 'M';
     const uint32_t Directory = File.U32(4);
     const uint32_t EntryCount = File.U16(Directory);
     std::vector<uint32_t> Offsets;
@@ -76,6 +77,10 @@ TTIFFStrips ReadTIFFStrips(const std::string& Path) {
             case 279: Counts = Values; break;
             case 284: Result.PlanarConfig = First(); break;
             case 292: Result.T4Options = First(); break;
+            case 317: Result.Predictor = First(); break;
+            case 320: Result.ColorMap = Values; break;
+            case 322: Result.TileWidth = First(); break;
+            case 338: Result.ExtraSamples = Values; break;
             case 530:
                 for (uint32_t V : Values) Result.YCbCrSubSampling.push_back(static_cast<uint8_t>(V));
                 break;

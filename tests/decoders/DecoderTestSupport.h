@@ -104,6 +104,11 @@ struct TTIFFStrips {
     uint32_t BitsPerSample = 1;
     uint32_t PlanarConfig = 1;
     uint32_t T4Options = 0;
+    uint32_t Predictor = 1;
+    uint32_t TileWidth = 0; ///< non-zero for tiled pictures (their tiles are not read)
+    bool BigEndian = false;
+    std::vector<uint32_t> ExtraSamples;
+    std::vector<uint32_t> ColorMap; ///< red, green, blue planes of 16-bit values
     std::vector<uint8_t> JPEGTables;
     std::vector<uint8_t> YCbCrSubSampling;
     std::vector<std::vector<uint8_t>> Strips;

@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 #include "imaging/ImageStrings.h"
 #include "imaging/decoders/ImageCompression.h"
+#include "platform/System.h"
 
 using namespace qv;
 using Bytes = std::vector<uint8_t>;
@@ -296,4 +297,160 @@ TEST(TIFFJPEG, CorpusJPEGStripsMatchTheirReferences) {
         EXPECT_LE(Worst, 3);
         Decoder.DecodeEnd();
     }
+}
+
+// Grey and CMYK strips come out as stored: one grey sample, or C, M, Y, K as the file holds them.
+TEST(TIFFJPEG, CorpusGreyAndCMYKStripsMatchTheirSamples) {
+    QV_REQUIRE_CORPUS();
+    TWarningCollector Collector;
+    const std::string Corpus = qvtest::CorpusDir();
+    struct Case { const char* Name; const char* Reference; TColorScheme Scheme; };
+    for (const Case& C : {Case{"tahoe_grey_jpeg.tif", ".png", TColorScheme::Gray},
+                          Case{"tiff_strip_cmyk_jpeg.tif", ".channels.png", TColorScheme::CMYK}}) {
+        SCOPED_TRACE(C.Name);
+        const auto TIFF = qvtest::ReadTIFFStrips(Corpus + "/files/tiff/" + C.Name);
+        const auto Reference = qvtest::ReadReferencePNG(Corpus + "/ref/tiff/" + C.Name + C.Reference);
+        ASSERT_EQ(TIFF.Compression, 7u);
+        ASSERT_EQ(TIFF.Width, Reference.Width);
+        TImageProperties Properties;
+        Properties.Width = TIFF.Width;
+        Properties.Height = TIFF.Height;
+        Properties.RowsPerStrip = {TIFF.RowsPerStrip};
+        Properties.PlanarConfig = TIFF.PlanarConfig;
+        Properties.SamplesPerPixel = static_cast<uint8_t>(TIFF.SamplesPerPixel);
+        Properties.BitsPerSample = static_cast<uint8_t>(TIFF.BitsPerSample);
+        Properties.ColorScheme = C.Scheme;
+        Properties.JPEGTables = TIFF.JPEGTables;
+        Properties.StripCount = static_cast<uint32_t>(TIFF.Strips.size());
+        TTIFFJPEGDecoder Decoder(Properties);
+        Decoder.DecodeInit();
+        const size_t Components = TIFF.SamplesPerPixel;
+        const size_t Line = size_t(TIFF.Width) * Components;
+        int Worst = 0;
+        for (size_t Strip = 0; Strip < TIFF.Strips.size(); ++Strip) {
+            Properties.CurrentStrip = static_cast<uint32_t>(Strip);
+            Properties.CurrentRow = static_cast<uint32_t>(Strip * TIFF.RowsPerStrip);
+            const size_t Rows = std::min<size_t>(TIFF.RowsPerStrip, TIFF.Height - Properties.CurrentRow);
+            const Bytes Out = DecodeStrip(Decoder, TIFF.Strips[Strip], Line * Rows);
+            for (size_t Y = 0; Y < Rows; ++Y)
+                for (size_t X = 0; X < TIFF.Width; ++X)
+                    for (size_t K = 0; K < Components; ++K) {
+                        const int Got = Out[Y * Line + X * Components + K];
+                        const int Want = Reference.RGBA[((Properties.CurrentRow + Y) * TIFF.Width + X) * 4 + K];
+                        Worst = std::max(Worst, std::abs(Got - Want));
+                    }
+        }
+        EXPECT_LE(Worst, 3);
+        Decoder.DecodeEnd();
+    }
+    EXPECT_TRUE(Collector.Warnings.empty());
+}
+
+namespace {
+
+/// A progressive grey JPEG written with the given scan script.
+Bytes CompressProgressive(int Width, int Height, const std::vector<jpeg_scan_info>& Script) {
+    const Bytes Pixels = Gradient(Width, Height, 1);
+    jpeg_compress_struct Info{};
+    jpeg_error_mgr Error{};
+    Info.err = jpeg_std_error(&Error);
+    jpeg_create_compress(&Info);
+    Info.image_width = static_cast<JDIMENSION>(Width);
+    Info.image_height = static_cast<JDIMENSION>(Height);
+    Info.input_components = 1;
+    Info.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&Info);
+    Info.scan_info = Script.data();
+    Info.num_scans = static_cast<int>(Script.size());
+    unsigned char* Buffer = nullptr;
+    unsigned long Size = 0;
+    jpeg_mem_dest(&Info, &Buffer, &Size);
+    jpeg_start_compress(&Info, TRUE);
+    while (Info.next_scanline < Info.image_height) {
+        JSAMPROW Row = const_cast<JSAMPROW>(&Pixels[size_t(Info.next_scanline) * Width]);
+        jpeg_write_scanlines(&Info, &Row, 1);
+    }
+    jpeg_finish_compress(&Info);
+    jpeg_destroy_compress(&Info);
+    Bytes Result(Buffer, Buffer + Size);
+    std::free(Buffer);
+    return Result;
+}
+
+/// A scan script with every coefficient in a scan of its own, first its high bits, then its
+/// lowest: 128 scans, all valid.
+std::vector<jpeg_scan_info> ManyScans() {
+    std::vector<jpeg_scan_info> Script;
+    for (int Pass = 0; Pass < 2; ++Pass)
+        for (int K = 0; K < 64; ++K) {
+            jpeg_scan_info Scan{};
+            Scan.comps_in_scan = 1;
+            Scan.component_index[0] = 0;
+            Scan.Ss = K;
+            Scan.Se = K;
+            Scan.Ah = Pass == 0 ? 0 : 1;
+            Scan.Al = Pass == 0 ? 1 : 0;
+            Script.push_back(Scan);
+        }
+    return Script;
+}
+
+TImageProperties GreyProperties(uint32_t Width, uint32_t Height) {
+    TImageProperties Properties = ColourProperties(Width, Height, Height);
+    Properties.SamplesPerPixel = 1;
+    Properties.ColorScheme = TColorScheme::Gray;
+    Properties.YCbCrSubSampling.clear();
+    return Properties;
+}
+
+} // namespace
+
+TEST(TIFFJPEG, ProgressiveStripsAreBoundedInScansAndMemory) {
+    TWarningCollector Collector;
+    // A strip with more scans than any encoder writes is refused...
+    // The decoder keeps a reference to the properties.
+    const TImageProperties Small = GreyProperties(16, 16), Large = GreyProperties(12000, 12000);
+    const Bytes Many = CompressProgressive(16, 16, ManyScans());
+    {
+        TTIFFJPEGDecoder Decoder(Small);
+        Decoder.DecodeInit();
+        try {
+            DecodeStrip(Decoder, Many, 16 * 16);
+            ADD_FAILURE() << "decoded 128 scans";
+        } catch (const EGraphicCompression& E) {
+            EXPECT_EQ(E.Message(), Format(gesJPEGLibraryError, Format(gesJPEGTooManyScans, 100).c_str()));
+        }
+    }
+    // ... while the usual ten-scan progression decodes as libjpeg decodes it.
+    jpeg_compress_struct Probe{};
+    jpeg_error_mgr ProbeError{};
+    Probe.err = jpeg_std_error(&ProbeError);
+    jpeg_create_compress(&Probe);
+    Probe.input_components = 1;
+    Probe.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&Probe);
+    jpeg_simple_progression(&Probe);
+    const std::vector<jpeg_scan_info> Usual(Probe.scan_info, Probe.scan_info + Probe.num_scans);
+    jpeg_destroy_compress(&Probe);
+    const Bytes Progressive = CompressProgressive(16, 16, Usual);
+    {
+        TTIFFJPEGDecoder Decoder(Small);
+        Decoder.DecodeInit();
+        EXPECT_EQ(DecodeStrip(Decoder, Progressive, 16 * 16), PlainDecode(Progressive, {}, false));
+    }
+
+    // A header claiming a picture whose coefficients need more than the memory limit (12000 x 12000
+    // grey: 288 MB) is refused before libjpeg allocates them.
+    Bytes Huge = Progressive;
+    for (size_t I = 0; I + 8 < Huge.size(); ++I)
+        if (Huge[I] == 0xFF && Huge[I + 1] == 0xC2) {
+            Huge[I + 5] = 12000 >> 8;
+            Huge[I + 6] = 12000 & 0xFF;
+            Huge[I + 7] = 12000 >> 8;
+            Huge[I + 8] = 12000 & 0xFF;
+            break;
+        }
+    TTIFFJPEGDecoder Decoder(Large);
+    Decoder.DecodeInit();
+    EXPECT_THROW(DecodeStrip(Decoder, Huge, 12000), EGraphicCompression);
 }

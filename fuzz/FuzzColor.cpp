@@ -63,7 +63,10 @@ void Run(TSettings& In) {
     }
     const uint8_t Mask = In.Next();
     const uint32_t Count = (uint32_t{In.Next()} << 4 | (In.Next() & 0x0F)) % 2048;
-    const size_t Planes = In.Next() % 4 + 1;
+    // Interleaved, or planar with the planes the routine reads (three, or four when alpha
+    // goes to alpha; four always do, the extra plane is ignored).
+    const size_t PlaneChoices[] = {1, 4, Cm.SourceHasAlpha() && Cm.TargetHasAlpha() ? 4u : 3u};
+    const size_t Planes = PlaneChoices[In.Next() % 3];
 
     const uint64_t SourceBytes = Cm.SourceBytesNeeded(Count, Mask, Planes);
     const uint64_t TargetBytes = Cm.TargetBytesNeeded(Count);

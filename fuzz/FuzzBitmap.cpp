@@ -1,13 +1,15 @@
 // The platform's picture classes from arbitrary bytes: Windows bitmaps, icons
-// and JPEG. Every input goes through all three; loading either raises a
-// qv::Exception or leaves a picture whose every pixel can be read, and a
-// loaded bitmap saves to a file that loads again.
+// (PNG entries through the PNG reader, as at start-up) and JPEG. Every input
+// goes through all three; loading either raises a qv::Exception or leaves a
+// picture whose every pixel can be read, and a loaded bitmap saves to a file
+// that loads again.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "platform/Graphics.h"
 #include "platform/Icon.h"
+#include "imaging/formats/PNG.h"
 #include "platform/JPEG.h"
 
 namespace {
@@ -41,6 +43,11 @@ void LoadAndTouch(const uint8_t* Data, size_t Size) {
 }
 
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    qv::TIcon::SetPngDecoder(&qv::DecodePNGIconEntry);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     LoadAndTouch<qv::TIcon>(Data, Size);

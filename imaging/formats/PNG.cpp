@@ -8,6 +8,10 @@
 
 #include <zlib.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -148,6 +152,8 @@ private:
 // --- Row filters ------------------------------------------------------------------------------
 // Each works in place on the row (without its filter byte) against the previous
 // row; "left" is the byte one pixel (Bpp bytes) before, bytes outside the row are 0.
+// Pixels of two bytes or more go through the vector unit a pixel at a time, which
+// breaks the byte-by-byte dependence on the left pixel that limits the plain loops.
 
 template <size_t Bpp>
 void UndoSub(uint8_t* Row, size_t Length) {
@@ -155,7 +161,15 @@ void UndoSub(uint8_t* Row, size_t Length) {
 }
 
 void UndoUp(uint8_t* Row, const uint8_t* Previous, size_t Length) {
-    for (size_t I = 0; I < Length; ++I) Row[I] = static_cast<uint8_t>(Row[I] + Previous[I]);
+    size_t I = 0;
+#if defined(__SSE2__)
+    for (; I + 16 <= Length; I += 16) {
+        const __m128i Sum = _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Row + I)),
+                                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(Previous + I)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(Row + I), Sum);
+    }
+#endif
+    for (; I < Length; ++I) Row[I] = static_cast<uint8_t>(Row[I] + Previous[I]);
 }
 
 template <size_t Bpp>
@@ -167,9 +181,9 @@ void UndoAverage(uint8_t* Row, const uint8_t* Previous, size_t Length) {
 }
 
 inline uint8_t PaethPredictor(int Left, int Up, int UpperLeft) {
-    const int Pa = std::abs(Up - UpperLeft);             // |p - a| with p = a + b - c
-    const int Pb = std::abs(Left - UpperLeft);           // |p - b|
-    const int Pc = std::abs(Left + Up - 2 * UpperLeft);  // |p - c|
+    const int Pa = std::abs(Up - UpperLeft);            // |p - a| with p = a + b - c
+    const int Pb = std::abs(Left - UpperLeft);          // |p - b|
+    const int Pc = std::abs(Left + Up - 2 * UpperLeft); // |p - c|
     if (Pa <= Pb && Pa <= Pc) return static_cast<uint8_t>(Left);
     return static_cast<uint8_t>(Pb <= Pc ? Up : UpperLeft);
 }
@@ -183,14 +197,126 @@ void UndoPaeth(uint8_t* Row, const uint8_t* Previous, size_t Length) {
         Row[I] = static_cast<uint8_t>(Row[I] + PaethPredictor(Row[I - Bpp], Previous[I], Previous[I - Bpp]));
 }
 
+#if defined(__SSE2__)
+
+// Pixels are moved as whole words in registers: assembling them in memory from
+// smaller pieces would stall every load behind the stores that built it.
+template <size_t Bpp>
+__m128i LoadPixel(const uint8_t* P) {
+    if constexpr (Bpp == 2 || Bpp == 3) {
+        uint16_t Low;
+        std::memcpy(&Low, P, 2);
+        const uint32_t High = Bpp == 3 ? uint32_t{P[2]} << 16 : 0;
+        return _mm_cvtsi32_si128(static_cast<int>(Low | High));
+    } else if constexpr (Bpp == 4) {
+        uint32_t V;
+        std::memcpy(&V, P, 4);
+        return _mm_cvtsi32_si128(static_cast<int>(V));
+    } else if constexpr (Bpp == 6) {
+        uint32_t Low;
+        uint16_t High;
+        std::memcpy(&Low, P, 4);
+        std::memcpy(&High, P + 4, 2);
+        return _mm_cvtsi64_si128(static_cast<long long>(uint64_t{Low} | uint64_t{High} << 32));
+    } else {
+        static_assert(Bpp == 8);
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(P));
+    }
+}
+
+template <size_t Bpp>
+void StorePixel(uint8_t* P, __m128i V) {
+    if constexpr (Bpp == 8) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(P), V);
+    } else {
+        const auto W = static_cast<uint64_t>(_mm_cvtsi128_si64(V));
+        if constexpr (Bpp == 4 || Bpp == 6) {
+            const auto Low = static_cast<uint32_t>(W);
+            std::memcpy(P, &Low, 4);
+        } else {
+            const auto Low = static_cast<uint16_t>(W);
+            std::memcpy(P, &Low, 2);
+        }
+        if constexpr (Bpp == 3) P[2] = static_cast<uint8_t>(W >> 16);
+        if constexpr (Bpp == 6) {
+            const auto High = static_cast<uint16_t>(W >> 32);
+            std::memcpy(P + 4, &High, 2);
+        }
+    }
+}
+
+// The left pixel of the first one is 0 in every rule, so no pixel needs a case of its own.
+template <size_t Bpp>
+void UndoSubWide(uint8_t* Row, size_t Length) {
+    __m128i Left = _mm_setzero_si128();
+    for (size_t I = 0; I + Bpp <= Length; I += Bpp) {
+        Left = _mm_add_epi8(Left, LoadPixel<Bpp>(Row + I));
+        StorePixel<Bpp>(Row + I, Left);
+    }
+}
+
+template <size_t Bpp>
+void UndoAverageWide(uint8_t* Row, const uint8_t* Previous, size_t Length) {
+    const __m128i One = _mm_set1_epi8(1);
+    __m128i Left = _mm_setzero_si128();
+    for (size_t I = 0; I + Bpp <= Length; I += Bpp) {
+        const __m128i Up = LoadPixel<Bpp>(Previous + I);
+        // The vector average rounds up; the filter's rounds down.
+        const __m128i Floor = _mm_sub_epi8(_mm_avg_epu8(Left, Up), _mm_and_si128(_mm_xor_si128(Left, Up), One));
+        Left = _mm_add_epi8(LoadPixel<Bpp>(Row + I), Floor);
+        StorePixel<Bpp>(Row + I, Left);
+    }
+}
+
+inline __m128i Abs16(__m128i V) { return _mm_max_epi16(V, _mm_sub_epi16(_mm_setzero_si128(), V)); }
+
+inline __m128i Select(__m128i Mask, __m128i IfSet, __m128i Otherwise) {
+    return _mm_or_si128(_mm_and_si128(Mask, IfSet), _mm_andnot_si128(Mask, Otherwise));
+}
+
+template <size_t Bpp>
+void UndoPaethWide(uint8_t* Row, const uint8_t* Previous, size_t Length) {
+    // Samples widened to 16 bits, so that the distances keep their signs.
+    const __m128i Zero = _mm_setzero_si128();
+    __m128i Left = Zero, UpperLeft = Zero;
+    for (size_t I = 0; I + Bpp <= Length; I += Bpp) {
+        const __m128i Up = _mm_unpacklo_epi8(LoadPixel<Bpp>(Previous + I), Zero);
+        const __m128i ToLeft = _mm_sub_epi16(Up, UpperLeft); // p - a
+        const __m128i ToUp = _mm_sub_epi16(Left, UpperLeft); // p - b
+        const __m128i Pa = Abs16(ToLeft), Pb = Abs16(ToUp), Pc = Abs16(_mm_add_epi16(ToLeft, ToUp));
+        const __m128i Smallest = _mm_min_epi16(Pc, _mm_min_epi16(Pa, Pb));
+        const __m128i Nearest =
+            Select(_mm_cmpeq_epi16(Smallest, Pa), Left, Select(_mm_cmpeq_epi16(Smallest, Pb), Up, UpperLeft));
+        const __m128i Result = _mm_add_epi8(_mm_packus_epi16(Nearest, Nearest), LoadPixel<Bpp>(Row + I));
+        StorePixel<Bpp>(Row + I, Result);
+        Left = _mm_unpacklo_epi8(Result, Zero);
+        UpperLeft = Up;
+    }
+}
+
+#endif
+
 template <size_t Bpp>
 void UndoFilter(uint8_t Filter, uint8_t* Row, const uint8_t* Previous, size_t Length) {
+    // None, and unknown filter types, leave the bytes as stored.
+#if defined(__SSE2__)
+    if constexpr (Bpp >= 2) {
+        switch (Filter) {
+        case 1: UndoSubWide<Bpp>(Row, Length); break;
+        case 2: UndoUp(Row, Previous, Length); break;
+        case 3: UndoAverageWide<Bpp>(Row, Previous, Length); break;
+        case 4: UndoPaethWide<Bpp>(Row, Previous, Length); break;
+        default: break;
+        }
+        return;
+    }
+#endif
     switch (Filter) {
     case 1: UndoSub<Bpp>(Row, Length); break;
     case 2: UndoUp(Row, Previous, Length); break;
     case 3: UndoAverage<Bpp>(Row, Previous, Length); break;
     case 4: UndoPaeth<Bpp>(Row, Previous, Length); break;
-    default: break; // None, and unknown filter types, leave the bytes as stored
+    default: break;
     }
 }
 

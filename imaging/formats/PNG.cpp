@@ -35,6 +35,9 @@ namespace {
 constexpr uint8_t Signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 constexpr uint32_t HeaderChunkSize = 13;
 constexpr float DisplayGamma = 2.2f;
+// Image data is read in pieces of at most this size, so that a file written as one
+// huge data chunk needs no more memory than one written in small ones.
+constexpr size_t ImageDataPiece = 64 * 1024;
 
 // Deflate codes a run of 258 bytes in as few as two bits, so no stream expands
 // more than this; image data promised beyond it cannot be in the file.
@@ -127,16 +130,35 @@ public:
     /// Bytes of the stream from the current chunk's data on.
     int64_t Remaining() const { return FReader.Remaining(); }
 
-    /// Reads the data into Buffer, which is resized to the length (its storage reused),
-    /// then the stored CRC; a mismatch raises the CRC message. A length beyond what
-    /// the stream still holds raises "Stream read error" before anything is allocated.
-    void ReadData(std::vector<uint8_t>& Buffer) {
+    /// Starts reading the data; a length beyond what the stream still holds
+    /// raises "Stream read error" before anything is allocated.
+    void BeginData() {
         if (int64_t{FLength} + 4 > FReader.Remaining()) throw EReadError();
-        Buffer.resize(FLength);
-        FReader.ReadExact(Buffer.data(), FLength);
-        const uint32_t Stored = FReader.ReadU32BE();
-        if (static_cast<uint32_t>(crc32(FCrc, Buffer.data(), FLength)) != Stored)
-            RaiseInvalidGraphicFmt(gesInvalidCRC, gesPNGFormat);
+        FDataLeft = FLength;
+        FInData = true;
+    }
+    bool InData() const { return FInData; }
+    uint32_t DataLeft() const { return FDataLeft; }
+    /// Reads the next at most Limit bytes of the data into Buffer (resized to them, its storage reused).
+    size_t ReadPiece(std::vector<uint8_t>& Buffer, size_t Limit) {
+        const size_t Count = std::min<size_t>(FDataLeft, Limit);
+        Buffer.resize(Count);
+        FReader.ReadExact(Buffer.data(), static_cast<int64_t>(Count));
+        // zlib answers its initial value for a null buffer, so empty data must not be passed in.
+        if (Count > 0) FCrc = static_cast<uint32_t>(crc32(FCrc, Buffer.data(), static_cast<uInt>(Count)));
+        FDataLeft -= static_cast<uint32_t>(Count);
+        return Count;
+    }
+    /// After the last piece: reads the stored CRC; a mismatch raises the CRC message.
+    void EndData() {
+        if (FReader.ReadU32BE() != FCrc) RaiseInvalidGraphicFmt(gesInvalidCRC, gesPNGFormat);
+        FInData = false;
+    }
+    /// Reads the whole data into Buffer and checks it.
+    void ReadData(std::vector<uint8_t>& Buffer) {
+        BeginData();
+        ReadPiece(Buffer, FLength);
+        EndData();
     }
 
     /// Passes over the data and the CRC without checking them.
@@ -147,6 +169,8 @@ private:
     uint32_t FLength = 0;
     uint32_t FType = 0;
     uint32_t FCrc = 0;
+    uint32_t FDataLeft = 0;
+    bool FInData = false;
 };
 
 // --- Row filters ------------------------------------------------------------------------------
@@ -360,11 +384,12 @@ private:
     void CheckImageDataFits(uint64_t BitsPerPixel) const;
     void ApplyTransparency();
     void ReadRow(uint8_t* Row, size_t Count);
+    void ReadImageDataPiece();
 
     TPNGGraphic& FPicture;
     TChunkReader FChunks;
     THeader FHeader;
-    std::vector<uint8_t> FData; // the current chunk's data
+    std::vector<uint8_t> FData; // the current chunk's data, or a piece of it
     std::unique_ptr<TLZ77Decoder> FDecoder;
     uint8_t* FInput = nullptr; // next unread byte of the current image data chunk
     size_t FInputLeft = 0;
@@ -601,8 +626,17 @@ void TPNGGraphic::TLoad::DecodeImage() {
         }
     }
     // Image data chunks after the image is complete are checked and passed over.
-    while (FChunks.Is(IDAT)) {
-        FChunks.ReadData(FData);
+    while (FChunks.Is(IDAT)) ReadImageDataPiece();
+}
+
+void TPNGGraphic::TLoad::ReadImageDataPiece() {
+    if (!FChunks.InData()) FChunks.BeginData();
+    FInputLeft = FChunks.ReadPiece(FData, ImageDataPiece);
+    FInput = FData.data();
+    // Once its last piece is read, the chunk is checked and the next header read,
+    // before any of that piece is decoded.
+    if (FChunks.DataLeft() == 0) {
+        FChunks.EndData();
         FChunks.ReadHeader();
     }
 }
@@ -614,10 +648,7 @@ void TPNGGraphic::TLoad::ReadRow(uint8_t* Row, size_t Count) {
         while (FInputLeft == 0) {
             // The image data ended early: the row keeps what the buffer held.
             if (!FChunks.Is(IDAT)) return;
-            FChunks.ReadData(FData);
-            FInput = FData.data();
-            FInputLeft = FData.size();
-            FChunks.ReadHeader();
+            ReadImageDataPiece();
         }
         uint8_t* const InBefore = FInput;
         uint8_t* const OutBefore = Out;

@@ -246,9 +246,9 @@ void TBitmap::Reallocate(int NewWidth, int NewHeight, TPixelFormat NewFormat, bo
         throw EInvalidGraphic(Format("Picture size %d*%d exceeds the limit of %lld pixels and %d pixels per side",
                                      NewWidth, NewHeight, static_cast<long long>(MaxPixels), MaxSide));
     const int64_t NewRowBytes = RowBytesFor(NewWidth, NewFormat);
-    std::vector<uint8_t> NewBits;
+    std::vector<uint8_t, TZeroedAllocator<uint8_t>> NewBits;
     try {
-        NewBits.assign(static_cast<size_t>(NewRowBytes * NewHeight), 0);
+        NewBits.resize(static_cast<size_t>(NewRowBytes * NewHeight)); // zero: fresh calloc memory
     } catch (const std::bad_alloc&) {
         throw EOutOfMemory();
     }

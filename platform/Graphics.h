@@ -3,10 +3,14 @@
 // device-independent bitmap every reader fills, palettes, progress
 // notifications, and TPicture with its registry of file extensions.
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Colors.h"
@@ -130,6 +134,33 @@ constexpr int MaxPaletteEntries = 256;
 /// The platform's default 16-colour palette.
 const TLogPalette& DefaultPalette16();
 
+/// Storage of pixel rows: the memory comes zeroed from calloc, which need not write
+/// fresh pages of a large picture, so a picture's pixels are written once (by its
+/// reader) instead of twice. Elements made without a value are left as calloc gave
+/// them; a buffer therefore only ever grows from empty.
+template <typename T>
+struct TZeroedAllocator {
+    using value_type = T;
+    TZeroedAllocator() = default;
+    template <typename U>
+    TZeroedAllocator(const TZeroedAllocator<U>&) noexcept {}
+    T* allocate(size_t Count) {
+        void* P = std::calloc(Count, sizeof(T));
+        if (P == nullptr) throw std::bad_alloc();
+        return static_cast<T*>(P);
+    }
+    void deallocate(T* P, size_t) noexcept { std::free(P); }
+    template <typename U>
+    void construct(U* P) noexcept {
+        ::new (static_cast<void*>(P)) U;
+    }
+    template <typename U, typename... TArgs>
+    void construct(U* P, TArgs&&... Args) {
+        ::new (static_cast<void*>(P)) U(std::forward<TArgs>(Args)...);
+    }
+    friend bool operator==(const TZeroedAllocator&, const TZeroedAllocator&) { return true; }
+};
+
 /// A device-independent bitmap stored bottom-up, rows padded to 4 bytes, so
 /// ScanLine(1) - ScanLine(0) is negative. Storage per pixel format: 1, 4, 8
 /// bits indexed; 15 (5-5-5) and 16 (5-6-5) bits; 24 bits blue, green, red;
@@ -200,7 +231,7 @@ private:
     int FHeight = 0;
     int FRowBytes = 0;
     TPixelFormat FPixelFormat = pfDevice;
-    std::vector<uint8_t> FBits;
+    std::vector<uint8_t, TZeroedAllocator<uint8_t>> FBits;
     std::vector<TRGBQuad> FPalette;
     TColor FTransparentColor = clDefault;
 };

@@ -129,14 +129,14 @@ void TPPMGraphic::ReadBlock(uint8_t* Dest, size_t Count) {
     FIndex += Buffered;
     Count -= Buffered;
     if (Count == 0) return;
-    if (Count >= BufferSize) {
-        if (FSource->Read(Dest + Buffered, static_cast<int64_t>(Count)) != static_cast<int64_t>(Count))
-            RaiseReadError();
-        return;
+    // Binary data is read straight from the stream once the read-ahead is used up:
+    // nothing after it needs the buffer.
+    for (uint8_t* At = Dest + Buffered; Count > 0;) {
+        const int64_t Got = FSource->Read(At, static_cast<int64_t>(Count));
+        if (Got <= 0) RaiseReadError();
+        At += Got;
+        Count -= static_cast<size_t>(Got);
     }
-    if (!Refill() || FCount < Count) RaiseReadError();
-    std::memcpy(Dest + Buffered, FBuffer.data(), Count);
-    FIndex = Count;
 }
 
 bool TPPMGraphic::ReadHeader(TStream& Stream, THeader& Header) {
@@ -169,7 +169,7 @@ bool TPPMGraphic::ReadImageProperties(TStream& Stream, uint32_t ImageIndex) {
     return true;
 }
 
-void TPPMGraphic::ReadTextRow(const THeader& Header, std::vector<uint8_t>& Row, const std::vector<uint8_t>& Scale) {
+void TPPMGraphic::ReadTextRow(const THeader& Header, std::span<uint8_t> Row, const std::vector<uint8_t>& Scale) {
     if (IsBitmap(Header.Type)) {
         std::fill(Row.begin(), Row.end(), 0);
         for (uint32_t X = 0; X < Header.Width; ++X)
@@ -179,7 +179,7 @@ void TPPMGraphic::ReadTextRow(const THeader& Header, std::vector<uint8_t>& Row, 
     for (uint8_t& Sample : Row) Sample = Scale[std::min(ReadNumber(), Header.MaxValue)];
 }
 
-void TPPMGraphic::ReadBinaryRow(const THeader& Header, std::vector<uint8_t>& Row, std::vector<uint8_t>& Raw,
+void TPPMGraphic::ReadBinaryRow(const THeader& Header, std::span<uint8_t> Row, std::vector<uint8_t>& Raw,
                                 const std::vector<uint8_t>& Scale) {
     if (Header.MaxValue > MaxByteValue) {
         ReadBlock(Raw.data(), Raw.size());
@@ -223,14 +223,19 @@ void TPPMGraphic::LoadFromStream(TStream& Stream) {
     if (!IsPixmap(Header.Type)) SetPalette(Colors.CreateGrayPalette(IsBitmap(Header.Type)));
 
     const std::vector<uint8_t> Scale = IsBitmap(Header.Type) ? std::vector<uint8_t>() : ScaleTable(Header.MaxValue);
-    std::vector<uint8_t> Row(static_cast<size_t>(RowBytes));
-    std::vector<uint8_t> Raw(SampleBytes == 2 ? Row.size() * 2 : 0);
+    // Bitmap and gray rows are stored as the picture keeps them and go straight
+    // into its scan lines; pixel rows are reordered to blue, green, red on the way.
+    const bool Direct = !IsPixmap(Header.Type);
+    std::vector<uint8_t> Row(Direct ? 0 : static_cast<size_t>(RowBytes));
+    std::vector<uint8_t> Raw(SampleBytes == 2 ? static_cast<size_t>(RowBytes) * 2 : 0);
     for (uint32_t Y = 0; Y < Header.Height; ++Y) {
+        const std::span<uint8_t> Target =
+            Direct ? std::span<uint8_t>(ScanLine(static_cast<int>(Y)), static_cast<size_t>(RowBytes)) : std::span<uint8_t>(Row);
         if (IsText(Header.Type))
-            ReadTextRow(Header, Row, Scale);
+            ReadTextRow(Header, Target, Scale);
         else
-            ReadBinaryRow(Header, Row, Raw, Scale);
-        ConvertRow(Row, static_cast<int>(Y));
+            ReadBinaryRow(Header, Target, Raw, Scale);
+        if (!Direct) ConvertRow(Row, static_cast<int>(Y));
         RowProgress(Y);
     }
     EndProgress();

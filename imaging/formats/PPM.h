@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "imaging/ImageLib.h"
@@ -55,8 +56,8 @@ private:
     /// Parses the header from the stream's position; false when it is not a portable map.
     bool ReadHeader(TStream& Stream, THeader& Header);
 
-    void ReadTextRow(const THeader& Header, std::vector<uint8_t>& Row, const std::vector<uint8_t>& Scale);
-    void ReadBinaryRow(const THeader& Header, std::vector<uint8_t>& Row, std::vector<uint8_t>& Raw,
+    void ReadTextRow(const THeader& Header, std::span<uint8_t> Row, const std::vector<uint8_t>& Scale);
+    void ReadBinaryRow(const THeader& Header, std::span<uint8_t> Row, std::vector<uint8_t>& Raw,
                        const std::vector<uint8_t>& Scale);
 
     std::array<uint8_t, BufferSize> FBuffer{};

@@ -224,6 +224,13 @@ void UndoHorizontalDifference(std::span<uint8_t> Row, uint8_t SamplesPerPixel, u
     for (size_t I = Stride; I < Samples; ++I) Store(I, static_cast<uint16_t>(Load(I) + Load(I - Stride)));
 }
 
+std::vector<uint8_t> SampleScaleTable(uint32_t MaxValue) {
+    std::vector<uint8_t> Table(size_t{MaxValue} + 1);
+    for (uint32_t V = 0; V <= MaxValue; ++V)
+        Table[V] = static_cast<uint8_t>((uint64_t{V} * 255 * 2 + MaxValue) / (uint64_t{MaxValue} * 2));
+    return Table;
+}
+
 void Upsample2x2(uint32_t Width, uint32_t Height, uint32_t Stride, uint8_t* Plane) {
     QV_ASSERT(Width >= 1 && Height >= 1 && uint64_t{Stride} >= uint64_t{Width} * 2 && Plane != nullptr,
               "Assertion failure");

@@ -130,6 +130,8 @@ void UndoHorizontalDifference(std::span<uint8_t> Row, uint8_t SamplesPerPixel, u
 /// 2Height in place by bilinear averaging. Requires Width, Height >= 2 and Stride >= 2 Width;
 /// the plane must hold 2 Height rows.
 void Upsample2x2(uint32_t Width, uint32_t Height, uint32_t Stride, uint8_t* Plane);
+/// The 8-bit value of every sample 0..MaxValue (MaxValue >= 1): round(v x 255 / MaxValue).
+std::vector<uint8_t> SampleScaleTable(uint32_t MaxValue);
 
 /// Members of TFormatKinds; the value is the bit number.
 enum class TFormatKind : uint8_t { Animation = 0, Layered = 1, MultiImage = 2, Raster = 3, Vector = 4 };

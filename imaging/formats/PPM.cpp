@@ -39,14 +39,6 @@ uint64_t SaturatingProduct(uint64_t A, uint64_t B) {
     return __builtin_mul_overflow(A, B, &Result) ? std::numeric_limits<uint64_t>::max() : Result;
 }
 
-/// round(v x 255 / MaxValue) for every v up to MaxValue.
-std::vector<uint8_t> ScaleTable(uint32_t MaxValue) {
-    std::vector<uint8_t> Table(size_t{MaxValue} + 1);
-    for (uint32_t V = 0; V <= MaxValue; ++V)
-        Table[V] = static_cast<uint8_t>((uint64_t{V} * 255 * 2 + MaxValue) / (uint64_t{MaxValue} * 2));
-    return Table;
-}
-
 } // namespace
 
 bool TPPMGraphic::CanLoadStream(TStream& Stream) const {
@@ -222,7 +214,7 @@ void TPPMGraphic::LoadFromStream(TStream& Stream) {
     // Bitmaps: 0 is white and 1 black; gray maps: entry i is gray level i.
     if (!IsPixmap(Header.Type)) SetPalette(Colors.CreateGrayPalette(IsBitmap(Header.Type)));
 
-    const std::vector<uint8_t> Scale = IsBitmap(Header.Type) ? std::vector<uint8_t>() : ScaleTable(Header.MaxValue);
+    const std::vector<uint8_t> Scale = IsBitmap(Header.Type) ? std::vector<uint8_t>() : SampleScaleTable(Header.MaxValue);
     // Bitmap and gray rows are stored as the picture keeps them and go straight
     // into its scan lines; pixel rows are reordered to blue, green, red on the way.
     const bool Direct = !IsPixmap(Header.Type);

@@ -60,15 +60,6 @@ float GammaOf(const std::string& Text) {
     return static_cast<float>(Value);
 }
 
-/// round(v x 255 / (2^Bits - 1)) for every v of Bits bits.
-std::vector<uint8_t> ScaleTable(uint32_t Bits) {
-    const uint32_t Max = (1u << Bits) - 1;
-    std::vector<uint8_t> Table(size_t{Max} + 1);
-    for (uint32_t V = 0; V <= Max; ++V)
-        Table[V] = static_cast<uint8_t>((uint64_t{V} * 255 * 2 + Max) / (uint64_t{Max} * 2));
-    return Table;
-}
-
 } // namespace
 
 bool TRLAGraphic::CanLoadStream(TStream& Stream) const {
@@ -164,8 +155,8 @@ void TRLAGraphic::LoadFromStream(TStream& Stream) {
     std::array<std::vector<uint8_t>, 4> Decoded;
     for (size_t C = 0; C < Channels; ++C) Decoded[C].assign(Width * SampleBytes, 0);
     const bool Reduce = FChannelBits != 8;
-    const std::vector<uint8_t> Scale = Reduce ? ScaleTable(FChannelBits) : std::vector<uint8_t>();
     const uint32_t MaxValue = (1u << FChannelBits) - 1;
+    const std::vector<uint8_t> Scale = Reduce ? SampleScaleTable(MaxValue) : std::vector<uint8_t>();
     std::array<std::vector<uint8_t>, 4> Samples;
     if (Reduce)
         for (size_t C = 0; C < Channels; ++C) Samples[C].assign(Width, 0);

@@ -595,7 +595,9 @@ void TTIFFGraphic::LoadImage(TStream& Stream) {
                 Stream.SetPosition(BasePosition() + static_cast<int64_t>(Strip.Offset));
                 TByteReader Reader(Stream);
                 if (Decoder) {
-                    Packed = Reader.ReadBytes(static_cast<int64_t>(Strip.ByteCount));
+                    // ByteCount was cut to what the stream holds, so this reads it all.
+                    Packed.resize(static_cast<size_t>(Strip.ByteCount));
+                    Reader.ReadExact(Packed.data(), static_cast<int64_t>(Packed.size()));
                     // Old-style LZW starts with a clear code written least significant bit first.
                     if (P.Compression == TCompressionScheme::LZW && Packed.size() >= 2 && Packed[0] == 0 &&
                         (Packed[1] & 1) != 0)

@@ -377,7 +377,7 @@ struct TImageLibState {
     std::unique_ptr<TFileFormatList> List;
 
     TImageLibState() { Start(); }
-    ~TImageLibState() { Finish(); }
+    ~TImageLibState() { Finish(false); }
 
     void Start() {
         auto NewList = std::make_unique<TFileFormatList>();
@@ -385,14 +385,16 @@ struct TImageLibState {
         List = std::move(NewList);
     }
 
-    void Finish() noexcept {
+    // The explicit finish passes a shut-down fault on; at exit it is dropped, since nothing can
+    // catch it there. Either way whatever is left is released with the registry.
+    void Finish(bool PassOn) {
         if (!List) return;
         try {
             UnregisterShutdownFormats(*List);
             List.reset();
         } catch (...) {
-            // Shut-down must not throw; whatever is left is released with the registry.
             List.reset();
+            if (PassOn) throw;
         }
     }
 };
@@ -416,6 +418,6 @@ TFileFormatList& FileFormatList() {
 
 void InitializeImageLib() { FileFormatList(); }
 
-void FinalizeImageLib() { State().Finish(); }
+void FinalizeImageLib() { State().Finish(true); }
 
 } // namespace qv

@@ -192,7 +192,8 @@ TFileFormatList& FileFormatList();
 /// tool and tests call it at start.
 void InitializeImageLib();
 /// Unregisters in shut-down order and releases the registry; also runs at exit
-/// when not called. Safe to call more than once.
+/// when not called. Safe to call more than once. Raises qv::Exception when a class of the
+/// shut-down order was not registered (the registry is released all the same).
 void FinalizeImageLib();
 
 } // namespace qv

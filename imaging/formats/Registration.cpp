@@ -1,5 +1,7 @@
 #include "imaging/formats/Registration.h"
 
+#include <string>
+
 #include "imaging/ImageLib.h"
 #include "imaging/ImageStrings.h"
 #include "imaging/formats/Autodesk.h"
@@ -16,6 +18,7 @@
 #include "imaging/formats/SGI.h"
 #include "imaging/formats/TIFF.h"
 #include "imaging/formats/Targa.h"
+#include "platform/Exceptions.h"
 #include "platform/Graphics.h"
 #include "platform/Icon.h"
 #include "platform/JPEG.h"
@@ -140,14 +143,20 @@ void RegisterStartupFormats(TFileFormatList& List) {
 }
 
 void UnregisterShutdownFormats(TFileFormatList& List) {
+    std::string Missing;
     for (const TShutdownStep& Step : ShutdownSteps) {
         const TGraphicClass Class = Step.GraphicClass();
-        // A class that never registered (or is gone already) has nothing to drop.
-        if (List.FindGraphicClass(Class) < 0) continue;
+        if (List.FindGraphicClass(Class) < 0) {
+            // A single extension already gone has nothing to drop; a whole class missing means
+            // the start-up table and the shut-down order disagree.
+            if (*Step.Extension == '\0') Missing += std::string(Missing.empty() ? "" : ", ") + Class->Name;
+            continue;
+        }
         List.UnregisterFileFormat(Step.Extension, Class);
     }
     // PNG: without the reader, PNG icon entries are refused again.
     TIcon::SetPngDecoder(nullptr);
+    if (!Missing.empty()) throw Exception("Shut-down found classes that were never registered: " + Missing + ".");
 }
 
 } // namespace qv

@@ -36,35 +36,20 @@ std::vector<int> Rgb(const TRgbaImage& Image, int X, int Y) {
 
 TEST(Autodesk, CorpusMatchesSourcesAtSixBits) {
     QV_REQUIRE_CORPUS();
-    // No independent decoder reads these files: each was written from a palette
-    // picture (whose top-left part it holds) with every component cut to its top 6 bits.
-    struct TSource {
-        const char* File;
-        const char* Source;
-    };
-    const TSource Sources[] = {
-        {"hopper96.cel", "hopper96_p256.png"},
-        {"pattern16_odd.cel", "pattern_p16.png"},
-        {"tahoe.pic", "tahoe_p256.png"},
-    };
+    // No independent decoder reads these files: each was written from a palette picture (whose
+    // top-left part it holds, named in the shared table) with every component cut to its top 6 bits.
     const auto Files = CorpusFiles("cel");
-    ASSERT_EQ(Files.size(), std::size(Sources));
+    ASSERT_EQ(Files.size(), 3u);
     for (size_t N = 0; N < Files.size(); ++N) {
         SCOPED_TRACE(BaseName(Files[N]));
-        ASSERT_EQ(BaseName(Files[N]), Sources[N].File);
         const std::vector<uint8_t> Data = ReadFileBytes(Files[N]);
+        const TCorpusExpectation Expect = ExpectationFor(Files[N], Data);
+        ASSERT_EQ(Expect.Check, TCorpusCheck::Source);
         const TRgbaImage Actual = LoadAsRgba(ReaderOf<qv::TAutodeskGraphic>(), Data);
-        const TRgbaImage Source = ReadPng(CorpusDir() + "/sources/" + Sources[N].Source);
-        TRgbaImage Expected;
-        Expected.Width = Actual.Width;
-        Expected.Height = Actual.Height;
+        const TRgbaImage Source = ReadPng(CorpusDir() + "/sources/" + Expect.Source);
         ASSERT_LE(Actual.Width, Source.Width);
         ASSERT_LE(Actual.Height, Source.Height);
-        for (int Y = 0; Y < Actual.Height; ++Y)
-            for (int X = 0; X < Actual.Width; ++X)
-                for (int C = 0; C < 4; ++C)
-                    Expected.Pixels.push_back(C < 3 ? Source.At(X, Y)[C] & 0xFC : Source.At(X, Y)[C]);
-        EXPECT_TRUE(SameRgba(Actual, Expected, 0, TAlphaCheck::Compare));
+        EXPECT_TRUE(SameRgba(Actual, SixBitPart(Source, Actual.Width, Actual.Height), Expect.Tolerance, Expect.Alpha));
         qv::TBytesStream Stream(Data.data(), static_cast<int64_t>(Data.size()));
         EXPECT_TRUE(qv::TAutodeskGraphic().CanLoadStream(Stream));
         SweepDamaged(ReaderOf<qv::TAutodeskGraphic>(), Data, BaseName(Files[N]));

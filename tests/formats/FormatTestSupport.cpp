@@ -137,30 +137,14 @@ std::string ReferenceFor(const std::string& File, const std::string& Suffix) {
 
 ::testing::AssertionResult SameRgba(const TRgbaImage& Actual, const TRgbaImage& Reference, int Tolerance,
                                     TAlphaCheck Alpha) {
-    if (Actual.Width != Reference.Width || Actual.Height != Reference.Height)
-        return ::testing::AssertionFailure() << "size " << Actual.Width << "x" << Actual.Height << ", reference "
-                                             << Reference.Width << "x" << Reference.Height;
-    int Largest = 0;
-    uint64_t Over = 0;
-    std::ostringstream First;
-    for (int Y = 0; Y < Actual.Height; ++Y)
-        for (int X = 0; X < Actual.Width; ++X) {
-            const uint8_t* A = Actual.At(X, Y);
-            const uint8_t* R = Reference.At(X, Y);
-            if (Alpha == TAlphaCheck::ColourWhereOpaque && R[3] != 255) continue;
-            const int Samples = Alpha == TAlphaCheck::Compare ? 4 : 3;
-            int Worst = 0;
-            for (int C = 0; C < Samples; ++C) Worst = std::max(Worst, std::abs(int(A[C]) - int(R[C])));
-            Largest = std::max(Largest, Worst);
-            if (Worst <= Tolerance) continue;
-            if (Over++ == 0)
-                First << "first at (" << X << "," << Y << "): rgba " << int(A[0]) << "," << int(A[1]) << ","
-                      << int(A[2]) << "," << int(A[3]) << " vs " << int(R[0]) << "," << int(R[1]) << ","
-                      << int(R[2]) << "," << int(R[3]);
-        }
-    if (Over == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << Over << " pixels differ by more than " << Tolerance << " (largest "
-                                         << Largest << "); " << First.str();
+    const std::string Difference = DifferenceOf(Actual, Reference, Tolerance, Alpha);
+    if (Difference.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << Difference;
+}
+
+TCorpusExpectation ExpectationFor(const std::string& File, const std::vector<uint8_t>& Data) {
+    const std::filesystem::path Path(File);
+    return CorpusExpectation(Path.parent_path().filename().string(), Path.filename().string(), Data);
 }
 
 void SweepDamaged(const TReaderFactory& Factory, const std::vector<uint8_t>& Data, const std::string& Name,

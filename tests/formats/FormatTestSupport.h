@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "TestPng.h"
+#include "formats/CorpusExpectations.h"
 #include "platform/Graphics.h"
 
 namespace qvtest {
@@ -38,12 +39,8 @@ std::string BaseName(const std::string& Path);
 /// <corpus>/ref/<format>/<name>.png (Suffix ".channels.png" for raw CMYK samples); empty when absent.
 std::string ReferenceFor(const std::string& File, const std::string& Suffix = ".png");
 
-/// How alpha takes part in a comparison.
-enum class TAlphaCheck {
-    Ignore,            ///< colour only, everywhere
-    Compare,           ///< colour and alpha, everywhere
-    ColourWhereOpaque  ///< colour only where the reference's alpha is 255 (premultiplied or dropped alpha)
-};
+/// The expectation of a corpus file (by its folder and name), from the shared table.
+TCorpusExpectation ExpectationFor(const std::string& File, const std::vector<uint8_t>& Data);
 
 /// Compares two pictures sample by sample: success when the sizes agree and no
 /// compared sample differs by more than Tolerance; the message names the first

@@ -46,7 +46,9 @@ TEST(PPM, CorpusMatchesReferences) {
         const std::vector<uint8_t> Data = ReadFileBytes(File);
         const TRgbaImage Actual = LoadAsRgba(ReaderOf<qv::TPPMGraphic>(), Data);
         // 16-bit references keep the high byte; the reader rounds v x 255 / maxval.
-        EXPECT_TRUE(SameRgba(Actual, ReadPng(ReferenceFor(File)), 1, TAlphaCheck::Compare));
+        const TCorpusExpectation Expect = ExpectationFor(File, Data);
+        ASSERT_EQ(Expect.Check, TCorpusCheck::Compare);
+        EXPECT_TRUE(SameRgba(Actual, ReadPng(ReferenceFor(File)), Expect.Tolerance, Expect.Alpha));
         qv::TBytesStream Stream(Data.data(), static_cast<int64_t>(Data.size()));
         EXPECT_TRUE(qv::TPPMGraphic().CanLoadStream(Stream));
         SweepDamaged(ReaderOf<qv::TPPMGraphic>(), Data, BaseName(File));

@@ -99,8 +99,10 @@ TEST(RLA, CorpusMatchesReferences) {
         const TRgbaImage Actual = LoadAsRgba(ReaderOf<qv::TRLAGraphic>(), Data);
         const TRgbaImage Reference = ReadPng(ReferenceFor(File));
         // The reference is un-premultiplied, the reader keeps the stored samples:
-        // colour is compared where the picture is opaque, alpha everywhere.
-        EXPECT_TRUE(SameRgba(Actual, Reference, 1, TAlphaCheck::ColourWhereOpaque));
+        // colour is compared where the picture is opaque (the shared table), alpha everywhere.
+        const TCorpusExpectation Expect = ExpectationFor(File, Data);
+        ASSERT_EQ(Expect.Check, TCorpusCheck::Compare);
+        EXPECT_TRUE(SameRgba(Actual, Reference, Expect.Tolerance, Expect.Alpha));
         ASSERT_EQ(Actual.Pixels.size(), Reference.Pixels.size());
         int AlphaOff = 0;
         for (size_t I = 3; I < Actual.Pixels.size(); I += 4) AlphaOff += std::abs(Actual.Pixels[I] - Reference.Pixels[I]) > 1;

@@ -147,11 +147,17 @@ public:
         return std::any_of(FChannels.begin(), FChannels.end(), [](const TChannel& C) { return C.Present; });
     }
     bool Has(unsigned Type) const { return FChannels[Type].Present; }
-    /// Row Row of the channel of a type, zero where its data ended.
+    /// Picture row Row of the channel of a type: the layer's pixels where it covers
+    /// the row, zero elsewhere and where its data ended.
     std::span<const uint8_t> RowOf(unsigned Type, uint32_t Row);
 
 private:
     void ReadChannel(const TBlockHeader& Block, int64_t Limit);
+    /// Reads the layer's rectangle and the stored part of it; a layer that does not
+    /// state a usable one covers the whole picture.
+    void ReadRectangles(TByteReader& Reader);
+    /// Row Row of the stored rectangle, zero where the data ended.
+    std::span<const uint8_t> StoredRow(unsigned Type, uint64_t Row);
 
     TStream& FStream;
     const TFileLayout& FLayout;
@@ -159,9 +165,35 @@ private:
     int64_t FLimit = 0;
     int64_t FChannelsStart = 0;
     uint16_t FChannelCount = 0;
+    // The stored pixels: StoredWidth x StoredHeight at (Left, Top) of the picture.
+    int64_t FLeft = 0;
+    int64_t FTop = 0;
+    uint64_t FStoredWidth = 0;
+    uint64_t FStoredHeight = 0;
+    bool FWholePicture = true;
     std::array<TChannel, ChannelTypes> FChannels;
     std::array<std::vector<uint8_t>, ChannelTypes> FScratch;
+    std::array<std::vector<uint8_t>, ChannelTypes> FPlaced;
 };
+
+/// Bytes of one row of Width samples of Bits bits, as the picture's rows hold them.
+uint64_t PackedBytes(uint64_t Width, unsigned Bits) { return (Width * Bits + 7) / 8; }
+
+uint8_t SampleAt(const uint8_t* Row, uint64_t X, unsigned Bits) {
+    if (Bits == 8) return Row[X];
+    if (Bits == 4) return static_cast<uint8_t>((Row[X / 2] >> (X % 2 ? 0 : 4)) & 0x0F);
+    return static_cast<uint8_t>((Row[X / 8] >> (7 - X % 8)) & 1);
+}
+
+void PutSample(uint8_t* Row, uint64_t X, unsigned Bits, uint8_t Value) {
+    if (Bits == 8) {
+        Row[X] = Value;
+        return;
+    }
+    const unsigned Shift = Bits == 4 ? (X % 2 ? 0 : 4) : 7 - static_cast<unsigned>(X % 8);
+    uint8_t& Byte = Row[Bits == 4 ? X / 2 : X / 8];
+    Byte = static_cast<uint8_t>((Byte & ~(((1u << Bits) - 1) << Shift)) | (Value << Shift));
+}
 
 } // namespace
 
@@ -301,13 +333,15 @@ bool TLayerChannels::Open(const TBlockHeader& Block, int64_t Limit) {
     if (FLayout.Major == 3) {
         Reader.Skip(256); // name
         const uint8_t Type = Reader.ReadU8();
-        Reader.Skip(114);
+        ReadRectangles(Reader);
+        Reader.Skip(114 - 32);
         if (Type != 0) return false;
     } else {
         const int64_t ChunkStart = Reader.Position();
         const uint32_t ChunkLength = Reader.ReadU32LE();
         Reader.Skip(Reader.ReadU16LE()); // name
         const uint8_t Type = Reader.ReadU8();
+        ReadRectangles(Reader);
         SkipToChunkEnd(ChunkStart, ChunkLength);
         // Undefined or raster; vector, adjustment and other layers hold no pixels of their own.
         if (Type > 1) return false;
@@ -320,6 +354,26 @@ bool TLayerChannels::Open(const TBlockHeader& Block, int64_t Limit) {
     FChannelsStart = Reader.Position();
     FLimit = Limit;
     return true;
+}
+
+void TLayerChannels::ReadRectangles(TByteReader& Reader) {
+    std::array<int32_t, 8> R{}; // the layer's rectangle, then the stored part of it (left, top, right, bottom)
+    for (int32_t& V : R) V = Reader.ReadI32LE();
+    FStoredWidth = FProperties.Width;
+    FStoredHeight = FProperties.Height;
+    FLeft = FTop = 0;
+    FWholePicture = true;
+    const int64_t Width = int64_t{R[6]} - R[4];
+    const int64_t Height = int64_t{R[7]} - R[5];
+    if (Width <= 0 || Height <= 0) return;
+    const int64_t Left = int64_t{R[0]} + R[4];
+    const int64_t Top = int64_t{R[1]} + R[5];
+    if (Left == 0 && Top == 0 && Width == FProperties.Width && Height == FProperties.Height) return;
+    FLeft = Left;
+    FTop = Top;
+    FStoredWidth = static_cast<uint64_t>(Width);
+    FStoredHeight = static_cast<uint64_t>(Height);
+    FWholePicture = false;
 }
 
 void TLayerChannels::ReadChannels() {
@@ -350,8 +404,8 @@ void TLayerChannels::ReadChannel(const TBlockHeader& Block, int64_t Limit) {
         RaiseInvalidPSP();
     if (CompressedLength > static_cast<uint64_t>(Reader.Remaining())) throw EReadError();
 
-    const uint64_t Width = P.Width;
-    const uint64_t Height = P.Height;
+    const uint64_t Width = FStoredWidth;
+    const uint64_t Height = FStoredHeight;
     const unsigned Bits = P.BitsPerSample;
     // Writers pad 4-bit rows to 4 bytes; room for that, the stride is settled by what was decoded.
     const uint64_t Stride = Bits == 1 ? (Width + 7) / 8 : Bits == 4 ? (Width * 4 + 31) / 32 * 4 : Width;
@@ -393,9 +447,26 @@ void TLayerChannels::ReadChannel(const TBlockHeader& Block, int64_t Limit) {
 }
 
 std::span<const uint8_t> TLayerChannels::RowOf(unsigned Type, uint32_t Row) {
+    if (FWholePicture) return StoredRow(Type, Row);
+    const unsigned Bits = FProperties.BitsPerSample;
+    const uint64_t Width = FProperties.Width;
+    std::vector<uint8_t>& Placed = FPlaced[Type];
+    Placed.assign(static_cast<size_t>(PackedBytes(Width, Bits)), 0);
+    const int64_t StoredY = int64_t{Row} - FTop;
+    if (StoredY < 0 || static_cast<uint64_t>(StoredY) >= FStoredHeight) return Placed;
+    const std::span<const uint8_t> Stored = StoredRow(Type, static_cast<uint64_t>(StoredY));
+    // The columns of the stored row that fall inside the picture.
+    const int64_t First = std::max<int64_t>(0, -FLeft);
+    const int64_t Last = std::min<int64_t>(static_cast<int64_t>(FStoredWidth), static_cast<int64_t>(Width) - FLeft);
+    for (int64_t X = First; X < Last; ++X)
+        PutSample(Placed.data(), static_cast<uint64_t>(X + FLeft), Bits, SampleAt(Stored.data(), static_cast<uint64_t>(X), Bits));
+    return Placed;
+}
+
+std::span<const uint8_t> TLayerChannels::StoredRow(unsigned Type, uint64_t Row) {
     const TChannel& Channel = FChannels[Type];
-    const uint64_t Stride = Channel.Present ? Channel.Stride : FProperties.Width;
-    const uint64_t Start = uint64_t{Row} * Stride;
+    const uint64_t Stride = Channel.Present ? Channel.Stride : PackedBytes(FStoredWidth, FProperties.BitsPerSample);
+    const uint64_t Start = Row * Stride;
     if (Start + Stride <= Channel.Data.size()) return {Channel.Data.data() + Start, static_cast<size_t>(Stride)};
     // Past the data: zero, with whatever part of the row the data still held.
     std::vector<uint8_t>& Scratch = FScratch[Type];

@@ -28,6 +28,7 @@ struct TPSPChannel {
 struct TPSPLayer {
     uint8_t Type = 1; // raster (major version 3: 0)
     std::vector<TPSPChannel> Channels{};
+    std::array<int32_t, 8> Rectangles{}; // the layer's, then the stored part; zero: the whole picture
 };
 
 struct TPSPFile {
@@ -96,7 +97,8 @@ Bytes WritePSP(const TPSPFile& F) {
             Layer.push_back('L');
         }
         Layer.push_back(L.Type);
-        Layer.insert(Layer.end(), 114, 0);   // the rest of the layer information
+        for (int32_t V : L.Rectangles) Put32(Layer, uint32_t(V));
+        Layer.insert(Layer.end(), 114 - 32, 0); // the rest of the layer information
         if (!V3) Put32(Layer, 8);            // bitmap information chunk length
         Put16(Layer, 1);                     // bitmap count
         Put16(Layer, static_cast<uint32_t>(L.Channels.size()));
@@ -230,12 +232,24 @@ TEST(PSPFixtures, LayersAndChannelsTheCorpusLacks) {
     Palette.Palette.clear();
     EXPECT_EQ(Load(WritePSP(Palette)).At(2, 0)[1], 200);
 
+    // A layer stores only its rectangle: 2 x 1 pixels at (1, 1), the rest of the picture empty.
+    TPSPFile Part{.Width = 4, .Height = 2, .Grey = 1};
+    Part.Layers.push_back(TPSPLayer{.Channels = {{.Type = 0, .Data = {90, 91}}}, .Rectangles = {1, 0, 3, 2, 0, 1, 2, 2}});
+    const TRgbaImage Placed = Load(WritePSP(Part));
+    const int Expected[2][4] = {{0, 0, 0, 0}, {0, 90, 91, 0}};
+    for (int Y = 0; Y < 2; ++Y)
+        for (int X = 0; X < 4; ++X) EXPECT_EQ(Placed.At(X, Y)[0], Expected[Y][X]) << X << "," << Y;
+
     // 4-bit rows of width / 2 + 1 bytes, not padded to 4.
     TPSPFile Nibbles{.Width = 4, .Height = 2, .Depth = 4};
     Nibbles.Layers.push_back(TPSPLayer{.Channels = {{.Type = 0, .Data = {0x12, 0x34, 0, 0x56, 0x78, 0}}}});
     const TRgbaImage Grey4 = Load(WritePSP(Nibbles));
     EXPECT_EQ(Grey4.At(0, 1)[0], 0x55);
     EXPECT_EQ(Grey4.At(3, 1)[0], 0x88);
+    Nibbles.Layers[0] = TPSPLayer{.Channels = {{.Type = 0, .Data = {0xA0}}}, .Rectangles = {3, 1, 4, 2, 0, 0, 1, 1}};
+    const TRgbaImage Corner = Load(WritePSP(Nibbles));
+    EXPECT_EQ(Corner.At(3, 1)[0], 0xAA);
+    EXPECT_EQ(Corner.At(2, 1)[0], 0);
 
     // A stored channel longer than the picture, and resolution per centimetre reported per inch.
     TPSPFile Long = Colour(0);

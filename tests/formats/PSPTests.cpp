@@ -213,6 +213,10 @@ TEST(PSPFixtures, LayersAndChannelsTheCorpusLacks) {
     Later.Layers.insert(Later.Layers.begin(), {TPSPLayer{.Type = 3, .Channels = {{.Type = 1, .Data = Bytes(8, 9)}}}, TPSPLayer{}});
     Later.Trailing = {0x7E, 1, 2};
     EXPECT_TRUE(SameRgba(Load(WritePSP(Later)), Stored, 0, TAlphaCheck::Compare));
+    Later.Layers.resize(1); // only the vector layer: the picture's size, no pixels
+    const TRgbaImage Blank = Load(WritePSP(Later));
+    EXPECT_EQ(Blank.Width, 4);
+    EXPECT_EQ(Blank.At(1, 1)[0], 0);
 
     // Palette layers: the first composite wins over a later mask of the same type, other
     // channel types and extra channels are passed over, a palette of 300 entries keeps 256.

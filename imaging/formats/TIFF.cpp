@@ -30,6 +30,7 @@ constexpr uint16_t TagXResolution = 282;
 constexpr uint16_t TagYResolution = 283;
 constexpr uint16_t TagPlanarConfig = 284;
 constexpr uint16_t TagT4Options = 292;
+constexpr uint16_t TagT6Options = 293;
 constexpr uint16_t TagResolutionUnit = 296;
 constexpr uint16_t TagPredictor = 317;
 constexpr uint16_t TagColorMap = 320;
@@ -553,9 +554,16 @@ void TTIFFGraphic::LoadImage(TStream& Stream) {
         case TCompressionScheme::LZW: Decoder = std::make_unique<TTIFFLZWDecoder>(); break;
         case TCompressionScheme::CCITTFax3: {
             const uint32_t Options = GetValue(TagT4Options, 0);
-            // Two-dimensional coding (bit 0) and uncompressed mode (bit 1) are not decoded.
-            if ((Options & 3) != 0) RaiseUnsupported(gesCompressionScheme);
+            // Uncompressed mode (bit 1) is not decoded; two-dimensional coding (bit 0) is.
+            if ((Options & 2) != 0) RaiseUnsupported(gesCompressionScheme);
             Decoder = std::make_unique<TCCITTFax3Decoder>(Options, Reversed, false, Width);
+            FaxDecoder = true;
+            break;
+        }
+        case TCompressionScheme::CCITTFax4: {
+            const uint32_t Options = GetValue(TagT6Options, 0);
+            if ((Options & 2) != 0) RaiseUnsupported(gesCompressionScheme); // uncompressed mode
+            Decoder = std::make_unique<TCCITTFax4Decoder>(Options, Reversed, false, Width);
             FaxDecoder = true;
             break;
         }
@@ -581,6 +589,9 @@ void TTIFFGraphic::LoadImage(TStream& Stream) {
         P.CurrentStrip = 0;
         P.StripCount = static_cast<uint32_t>(Offsets.size());
 
+        // Early writers' LZW: codes least significant bit first and no early change of the
+        // code width, as GIF codes them; made when a strip starts that way.
+        std::unique_ptr<TGIFLZWDecoder> OldStyleLZW;
         std::vector<uint8_t> Packed;
         std::vector<uint8_t> Unpacked;
         std::vector<uint8_t> Pixels; // subsampled YCbCr spread into rows
@@ -598,15 +609,18 @@ void TTIFFGraphic::LoadImage(TStream& Stream) {
                     // ByteCount was cut to what the stream holds, so this reads it all.
                     Packed.resize(static_cast<size_t>(Strip.ByteCount));
                     Reader.ReadExact(Packed.data(), static_cast<int64_t>(Packed.size()));
-                    // Old-style LZW starts with a clear code written least significant bit first.
-                    if (P.Compression == TCompressionScheme::LZW && Packed.size() >= 2 && Packed[0] == 0 &&
-                        (Packed[1] & 1) != 0)
-                        RaiseUnsupported(gesCompressionScheme);
                     if (Reversed && !FaxDecoder) ReverseBitOrder(Packed);
+                    // Old-style LZW starts with a clear code written least significant bit first.
+                    TDecoder* StripDecoder = Decoder.get();
+                    if (P.Compression == TCompressionScheme::LZW && Packed.size() >= 2 && Packed[0] == 0 &&
+                        (Packed[1] & 1) != 0) {
+                        if (!OldStyleLZW) OldStyleLZW = std::make_unique<TGIFLZWDecoder>(8);
+                        StripDecoder = OldStyleLZW.get();
+                    }
                     uint8_t* In = Packed.data();
                     uint8_t* Out = Unpacked.data();
-                    Decoder->Decode(In, Out, static_cast<int32_t>(Packed.size()), static_cast<int32_t>(Size),
-                                    Packed.size(), Unpacked.size());
+                    StripDecoder->Decode(In, Out, static_cast<int32_t>(Packed.size()), static_cast<int32_t>(Size),
+                                         Packed.size(), Unpacked.size());
                 } else {
                     const int64_t Got = Reader.ReadAtMost(Unpacked.data(),
                                                           static_cast<int64_t>(std::min(Strip.ByteCount, Size)));

@@ -57,11 +57,7 @@ const std::map<std::pair<std::string, std::string>, TCorpusExpectation>& FileTab
         {{"tiff", "flower-rgb-planar-08.tif"}, Refused(TiffPlanes)},
         {{"tiff", "flower-separated-planar-08.tif"}, Refused(TiffPlanes)},
         {{"tiff", "tahoe_rgb_planar_packbits.tif"}, Refused(TiffPlanes)},
-        {{"tiff", "hopper_g4.tif"}, Refused(TiffScheme)},
-        {{"tiff", "tahoe_bw_g4.tif"}, Refused(TiffScheme)},
-        {{"tiff", "tahoe_bw_g3_2d.tif"}, Refused(TiffScheme)},
         {{"tiff", "smallliz.tif"}, Refused(TiffScheme)},
-        {{"tiff", "quad-lzw.tif"}, Refused(TiffScheme)}, // old-style LZW
         // 16-bit colour maps: narrowed by rounding, the reference takes the high byte.
         {{"tiff", "flower-palette-02.tif"}, Near(1)},
         {{"tiff", "flower-palette-04.tif"}, Near(1)},

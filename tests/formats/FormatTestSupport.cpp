@@ -108,6 +108,17 @@ void LoadInto(qv::TGraphic& Reader, const std::vector<uint8_t>& Data) {
     Reader.LoadFromStream(Stream);
 }
 
+std::string LoadMessage(const TReaderFactory& Factory, const std::vector<uint8_t>& Data,
+                        const std::string& IfLoaded) {
+    try {
+        const std::unique_ptr<qv::TGraphic> Reader = Factory();
+        LoadInto(*Reader, Data);
+    } catch (const qv::Exception& E) {
+        return E.what();
+    }
+    return IfLoaded;
+}
+
 TRgbaImage LoadAsRgba(const TReaderFactory& Factory, const std::vector<uint8_t>& Data) {
     const std::unique_ptr<qv::TGraphic> Reader = Factory();
     LoadInto(*Reader, Data);

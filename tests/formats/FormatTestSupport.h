@@ -29,6 +29,10 @@ TReaderFactory ReaderOf() {
 TRgbaImage BitmapToRgba(const qv::TBitmap& Bitmap);
 /// Loads Data with Reader (which must be a TBitmap) from a memory stream.
 void LoadInto(qv::TGraphic& Reader, const std::vector<uint8_t>& Data);
+/// The message of the qv::Exception a load of Data with a fresh reader raises,
+/// or IfLoaded when it loads.
+std::string LoadMessage(const TReaderFactory& Factory, const std::vector<uint8_t>& Data,
+                        const std::string& IfLoaded = "");
 /// Loads Data with a fresh reader and answers the picture as RGBA.
 TRgbaImage LoadAsRgba(const TReaderFactory& Factory, const std::vector<uint8_t>& Data);
 

@@ -25,14 +25,7 @@ std::unique_ptr<TPCDGraphic> Load(const std::vector<uint8_t>& Bytes) {
     return Reader;
 }
 
-std::string LoadError(const std::vector<uint8_t>& Bytes) {
-    try {
-        Load(Bytes);
-    } catch (const Exception& E) {
-        return E.what();
-    }
-    return "no error";
-}
+std::string LoadError(const std::vector<uint8_t>& Bytes) { return LoadMessage(ReaderOf<TPCDGraphic>(), Bytes, "no error"); }
 
 /// The colour of stored base-image pixel (X, Y), from the file's own PhotoYCC samples, for even X
 /// and Y, where the enlarged chroma is the stored sample itself.

@@ -59,14 +59,7 @@ std::unique_ptr<TPCXGraphic> Load(const std::vector<uint8_t>& Bytes) {
     return Reader;
 }
 
-std::string LoadError(const std::vector<uint8_t>& Bytes) {
-    try {
-        Load(Bytes);
-    } catch (const Exception& E) {
-        return E.what();
-    }
-    return "no error";
-}
+std::string LoadError(const std::vector<uint8_t>& Bytes) { return LoadMessage(ReaderOf<TPCXGraphic>(), Bytes, "no error"); }
 
 } // namespace
 

@@ -16,14 +16,7 @@ namespace {
 std::vector<uint8_t> Bytes(const std::string& Text) { return std::vector<uint8_t>(Text.begin(), Text.end()); }
 
 /// The message a load of Data raises; empty when it loads.
-std::string LoadError(const std::vector<uint8_t>& Data) {
-    try {
-        LoadAsRgba(ReaderOf<qv::TPPMGraphic>(), Data);
-    } catch (const qv::Exception& E) {
-        return E.what();
-    }
-    return {};
-}
+std::string LoadError(const std::vector<uint8_t>& Data) { return LoadMessage(ReaderOf<qv::TPPMGraphic>(), Data, ""); }
 
 /// Red channel of every pixel, rows top-down (grey pictures have R = G = B).
 std::vector<int> Reds(const TRgbaImage& Image) {

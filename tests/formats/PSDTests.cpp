@@ -89,14 +89,7 @@ Bytes Widen(const Bytes& Plane) {
 
 TRgbaImage Load(const Bytes& Data) { return LoadAsRgba(ReaderOf<TPSDGraphic>(), Data); }
 
-std::string LoadError(const Bytes& Data) {
-    try {
-        Load(Data);
-    } catch (const Exception& E) {
-        return E.what();
-    }
-    return "(loaded)";
-}
+std::string LoadError(const Bytes& Data) { return LoadMessage(ReaderOf<TPSDGraphic>(), Data, "(loaded)"); }
 
 } // namespace
 

@@ -149,14 +149,7 @@ Bytes Ramp(size_t Size, int Step, int Start = 0) {
 
 TRgbaImage Load(const Bytes& Data) { return LoadAsRgba(ReaderOf<TPSPGraphic>(), Data); }
 
-std::string LoadError(const Bytes& Data) {
-    try {
-        Load(Data);
-    } catch (const Exception& E) {
-        return E.what();
-    }
-    return "(loaded)";
-}
+std::string LoadError(const Bytes& Data) { return LoadMessage(ReaderOf<TPSPGraphic>(), Data, "(loaded)"); }
 
 /// A 4 x 2 true-colour file of three ramps, stored with Compression, and its picture.
 TPSPFile Colour(uint16_t Compression) {

@@ -137,14 +137,7 @@ Bytes RgbFile(uint32_t Width, uint32_t Height, const std::vector<Bytes>& BeforeD
     return PngFile(Chunks);
 }
 
-std::string LoadError(const Bytes& Data) {
-    try {
-        LoadAsRgba(ReaderOf<TPNGGraphic>(), Data);
-    } catch (const Exception& E) {
-        return E.Message();
-    }
-    return "(loaded)";
-}
+std::string LoadError(const Bytes& Data) { return LoadMessage(ReaderOf<TPNGGraphic>(), Data, "(loaded)"); }
 
 const std::string InvalidImage = "Cannot load image. Invalid or unexpected PNG image format.";
 const std::string InvalidColor = "Invalid color format in PNG file.";

@@ -73,14 +73,7 @@ std::vector<std::vector<std::vector<uint8_t>>> SmallRows(int Blocks) {
     return Rows;
 }
 
-std::string LoadError(const std::vector<uint8_t>& Data) {
-    try {
-        LoadAsRgba(ReaderOf<qv::TRLAGraphic>(), Data);
-    } catch (const qv::Exception& E) {
-        return E.what();
-    }
-    return {};
-}
+std::string LoadError(const std::vector<uint8_t>& Data) { return LoadMessage(ReaderOf<qv::TRLAGraphic>(), Data, ""); }
 
 std::vector<int> Pixel(const TRgbaImage& Image, int X, int Y) {
     const uint8_t* P = Image.At(X, Y);

@@ -51,14 +51,7 @@ std::unique_ptr<TSGIGraphic> Load(const std::vector<uint8_t>& Bytes) {
     return Reader;
 }
 
-std::string LoadError(const std::vector<uint8_t>& Bytes) {
-    try {
-        Load(Bytes);
-    } catch (const Exception& E) {
-        return E.what();
-    }
-    return "no error";
-}
+std::string LoadError(const std::vector<uint8_t>& Bytes) { return LoadMessage(ReaderOf<TSGIGraphic>(), Bytes, "no error"); }
 
 } // namespace
 

@@ -27,14 +27,7 @@ const std::string Scheme = "Cannot load image. The compression scheme is not sup
 const std::string InvalidTIFF = "Cannot load image. Invalid or unexpected TIF/TIFF image format.";
 const std::string InvalidEPS = "Cannot load image. Invalid or unexpected EPS image format.";
 
-std::string LoadError(const TReaderFactory& Factory, const Bytes& Data) {
-    try {
-        LoadAsRgba(Factory, Data);
-    } catch (const qv::Exception& E) {
-        return E.what();
-    }
-    return "";
-}
+std::string LoadError(const TReaderFactory& Factory, const Bytes& Data) { return LoadMessage(Factory, Data); }
 
 // Each corpus file as the shared table expects it.
 void CheckCorpusFile(const std::string& Path, const TReaderFactory& Factory) {

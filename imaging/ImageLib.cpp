@@ -135,7 +135,7 @@ void TImageGraphic::RowProgress(uint32_t Row) {
 
 void TImageGraphic::EndProgress() { Progress(psEnding, 0, false, FProgressRect, ""); }
 
-void TImageGraphic::ConvertRow(std::initializer_list<std::span<const uint8_t>> Sources, int Row, uint8_t Mask) {
+void TImageGraphic::ConvertRow(std::span<const std::span<const uint8_t>> Sources, int Row, uint8_t Mask) {
     const auto Count = static_cast<uint32_t>(Width());
     // The routine must write exactly the picture's pixels: more would run past the
     // row, fewer would leave part of every pixel unwritten.
@@ -143,8 +143,7 @@ void TImageGraphic::ConvertRow(std::initializer_list<std::span<const uint8_t>> S
     const uint64_t Exact = (uint64_t{Count} * PixelBits + 7) / 8;
     if (FColorManager->TargetBytesNeeded(Count) != Exact) throw EColorConversionError(gesConversionUnsupported);
     const std::span<uint8_t> Target(ScanLine(Row), static_cast<size_t>(RowBytes()));
-    FColorManager->ConvertLineChecked(std::span<const std::span<const uint8_t>>(Sources.begin(), Sources.size()),
-                                      Target, Count, Mask);
+    FColorManager->ConvertLineChecked(Sources, Target, Count, Mask);
 }
 
 void TImageGraphic::SeekFromBase(TStream& Stream, uint64_t Offset) {

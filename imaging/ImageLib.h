@@ -83,7 +83,10 @@ protected:
     /// assertion, and a routine whose pixels are not the picture's (wider than the
     /// row or narrower than its pixel) raises "Color conversion failed. Could not
     /// find a proper method.".
-    void ConvertRow(std::initializer_list<std::span<const uint8_t>> Sources, int Row, uint8_t Mask = 0xFF);
+    void ConvertRow(std::span<const std::span<const uint8_t>> Sources, int Row, uint8_t Mask = 0xFF);
+    void ConvertRow(std::initializer_list<std::span<const uint8_t>> Sources, int Row, uint8_t Mask = 0xFF) {
+        ConvertRow(std::span<const std::span<const uint8_t>>(Sources.begin(), Sources.size()), Row, Mask);
+    }
     void ConvertRow(std::span<const uint8_t> Source, int Row, uint8_t Mask = 0xFF) { ConvertRow({Source}, Row, Mask); }
 
     void SetStream(TStream* Value) { FStream = Value; }

@@ -229,13 +229,22 @@ void TTIFFJPEGDecoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSi
         throw EGraphicCompression(gesJPEGStripSize);
     }
 
-    // 2. The strip's size as the image properties give it.
-    const bool Contiguous = FProperties.PlanarConfig == 1;
+    // 2. The strip's or tile's size as the image properties give it. Tiles are whole, also
+    // where they overhang the picture.
+    const bool Contiguous = FProperties.PlanarConfig != 2;
     uint32_t ExpectedWidth = FProperties.Width;
-    const uint32_t RowsPerStrip = FProperties.RowsPerStrip.empty() ? FProperties.Height : FProperties.RowsPerStrip[0];
-    const uint32_t RowsLeft = FProperties.Height > FProperties.CurrentRow ? FProperties.Height - FProperties.CurrentRow : 0;
-    uint32_t ExpectedHeight = std::min(RowsPerStrip, RowsLeft);
-    if (FProperties.PlanarConfig == 2 && FProperties.CurrentStrip == FProperties.StripCount) {
+    uint32_t ExpectedHeight = 0;
+    if (FProperties.Options.Contains(TImageOption::Tiled)) {
+        ExpectedWidth = FProperties.TileWidth;
+        ExpectedHeight = FProperties.TileLength;
+    } else {
+        const uint32_t RowsPerStrip = FProperties.RowsPerStrip.empty() ? FProperties.Height : FProperties.RowsPerStrip[0];
+        const uint32_t RowsLeft = FProperties.Height > FProperties.CurrentRow ? FProperties.Height - FProperties.CurrentRow : 0;
+        ExpectedHeight = std::min(RowsPerStrip, RowsLeft);
+    }
+    // Separate planes: the blocks of every plane after the first hold subsampled chroma.
+    const uint32_t PerPlane = FProperties.SamplesPerPixel > 0 ? FProperties.StripCount / FProperties.SamplesPerPixel : 0;
+    if (!Contiguous && PerPlane > 0 && FProperties.CurrentStrip >= PerPlane) {
         ExpectedWidth = RoundUpDivide(ExpectedWidth, State.HorizontalSampling);
         ExpectedHeight = RoundUpDivide(ExpectedHeight, State.VerticalSampling);
     }
@@ -263,7 +272,7 @@ void TTIFFJPEGDecoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSi
     }
 
     // 5. Colour spaces: YCbCr and RGB data come out blue, green, red; anything else as stored.
-    if (FProperties.ColorScheme == TColorScheme::YCbCr) {
+    if (FProperties.ColorScheme == TColorScheme::YCbCr && Info.num_components == 3) {
         Info.jpeg_color_space = JCS_YCbCr;
         Info.out_color_space = JCS_EXT_BGR;
     } else if (FProperties.ColorScheme == TColorScheme::RGB && Info.num_components == 3) {

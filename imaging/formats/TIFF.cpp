@@ -36,6 +36,8 @@ constexpr uint16_t TagPredictor = 317;
 constexpr uint16_t TagColorMap = 320;
 constexpr uint16_t TagTileWidth = 322;
 constexpr uint16_t TagTileLength = 323;
+constexpr uint16_t TagTileOffsets = 324;
+constexpr uint16_t TagTileByteCounts = 325;
 constexpr uint16_t TagExtraSamples = 338;
 constexpr uint16_t TagJPEGTables = 347;
 constexpr uint16_t TagYCbCrCoefficients = 529;
@@ -149,12 +151,40 @@ uint8_t Narrow(uint32_t Value) { return static_cast<uint8_t>(std::min<uint32_t>(
     RaiseInvalidGraphicFmt(gesUnsupportedFeature, Feature, gesTIFFFormat);
 }
 
-/// Where one strip lies and what it holds.
-struct TStrip {
+/// Where one strip or tile lies in the file.
+struct TBlock {
     uint64_t Offset;
     uint64_t ByteCount; ///< clamped to the bytes the stream holds from Offset
-    uint32_t Rows;      ///< clamped to the rows left
 };
+
+/// How the picture's data is cut up: strips of whole rows or tiles, every sample of a pixel
+/// together or one plane per sample, each plane a full set of strips or tiles of its own.
+struct TBlockLayout {
+    bool Tiled = false;
+    bool Separate = false;
+    uint32_t BlockWidth = 0;   ///< pixels across a block: the picture's width for strips
+    uint32_t BlockLength = 0;  ///< rows of a tile, or of a strip of separate planes
+    uint32_t Across = 1;       ///< blocks side by side
+    uint64_t PerPlane = 0;     ///< blocks of one plane
+};
+
+/// Bytes of a row of Pixels pixels of Samples samples.
+uint64_t LineBytes(uint64_t Pixels, uint32_t Samples, uint32_t Bits) { return (Pixels * Samples * Bits + 7) / 8; }
+
+uint32_t DivideUp(uint32_t Value, uint32_t Divisor) {
+    return static_cast<uint32_t>((uint64_t{Value} + Divisor - 1) / Divisor);
+}
+
+/// Copies Bits bits from the start of Source to Target at bit offset TargetBit (most
+/// significant bit first), for tiles of packed pixels whose width is not a whole byte.
+void CopyBits(const uint8_t* Source, uint8_t* Target, uint64_t TargetBit, uint64_t Bits) {
+    for (uint64_t I = 0; I < Bits; ++I) {
+        const bool Set = (Source[I / 8] & (0x80 >> (I % 8))) != 0;
+        const uint64_t T = TargetBit + I;
+        const auto Bit = static_cast<uint8_t>(0x80 >> (T % 8));
+        Target[T / 8] = static_cast<uint8_t>(Set ? Target[T / 8] | Bit : Target[T / 8] & ~Bit);
+    }
+}
 
 /// Blocks of subsampled YCbCr: each holds Horizontal x Vertical luma samples, then Cb and Cr.
 struct TYCbCrBlocks {
@@ -429,9 +459,6 @@ void TTIFFGraphic::SaveToStream(TStream&) {}
 
 void TTIFFGraphic::LoadFromStream(TStream& Stream) {
     BeginLoadOrRaise(Stream, gesTIFFFormat);
-    const TImageProperties& P = ImageProperties();
-    if (P.Options.Contains(TImageOption::Tiled)) RaiseUnsupported(gesTiledImages);
-    if (P.PlanarConfig == 2 && P.SamplesPerPixel > 1) RaiseUnsupported(gesSeparatePlanes);
     LoadImage(Stream);
 }
 
@@ -442,19 +469,22 @@ void TTIFFGraphic::LoadImage(TStream& Stream) {
     const bool Reversed = P.Options.Contains(TImageOption::ReversedBitOrder);
     const uint32_t Width = P.Width;
     const uint32_t Height = P.Height;
+    const bool Separate = P.PlanarConfig == 2 && P.SamplesPerPixel > 1;
 
     StartProgress(gesPreparing);
     std::unique_ptr<TDecoder> Decoder;
     try {
         // Colour set-up.
         TColorScheme Source = P.ColorScheme;
-        if (P.Compression == TCompressionScheme::JPEG && P.SamplesPerPixel == 3 &&
+        if (P.Compression == TCompressionScheme::JPEG && P.SamplesPerPixel == 3 && !Separate &&
             (Source == TColorScheme::RGB || Source == TColorScheme::YCbCr))
             Source = TColorScheme::BGR; // the JPEG decoder delivers that order
         TColorScheme Target = Source;
         const bool Palette = Source == TColorScheme::Indexed;
-        if ((Source == TColorScheme::Gray || Source == TColorScheme::Indexed) && P.SamplesPerPixel == 2)
-            Source = TColorScheme::GrayAlpha; // the extra sample is dropped
+        // The extra sample of grey and palette pixels is dropped: skipped inside each pixel, or
+        // its plane never read.
+        if ((Source == TColorScheme::Gray || Source == TColorScheme::Indexed) && P.SamplesPerPixel == 2 && !Separate)
+            Source = TColorScheme::GrayAlpha;
         switch (Source) {
         case TColorScheme::GrayAlpha: Target = Palette ? TColorScheme::Indexed : TColorScheme::Gray; break;
         case TColorScheme::RGB: Target = TColorScheme::BGR; break;
@@ -465,8 +495,14 @@ void TTIFFGraphic::LoadImage(TStream& Stream) {
         case TColorScheme::YCbCr: Target = TColorScheme::BGR; break;
         default: Target = Source; break;
         }
-        if (const uint32_t Needed = SamplesOf(Source); Needed != 0 && Needed != P.SamplesPerPixel)
-            throw EColorConversionError(gesInvalidPixelDepth);
+        // Samples the picture is made of: with separate planes, the planes read.
+        uint32_t Samples = P.SamplesPerPixel;
+        if (const uint32_t Needed = SamplesOf(Source); Needed != 0) {
+            if (Separate ? Needed > P.SamplesPerPixel : Needed != P.SamplesPerPixel)
+                throw EColorConversionError(gesInvalidPixelDepth);
+            if (Separate) Samples = Needed;
+        }
+        if (Separate && Samples > 4) throw EColorConversionError(gesInvalidPixelDepth);
         if (Palette && P.BitsPerSample > 8) RaiseInvalid();
 
         const uint8_t Bits = P.BitsPerSample;
@@ -481,51 +517,94 @@ void TTIFFGraphic::LoadImage(TStream& Stream) {
         CM.SetTargetBitsPerSample(Wide ? 8 : Bits == 2 ? 4 : Bits);
         CM.SetSourceColorScheme(Source);
         CM.SetTargetColorScheme(Target);
-        CM.SetSourceSamplesPerPixel(P.SamplesPerPixel);
-        CM.SetTargetSamplesPerPixel(Source == TColorScheme::CMYK ? 3
+        CM.SetSourceSamplesPerPixel(static_cast<uint8_t>(Samples));
+        CM.SetTargetSamplesPerPixel(Source == TColorScheme::CMYK        ? 3
                                     : Source == TColorScheme::GrayAlpha ? 1
-                                                                        : P.SamplesPerPixel);
+                                                                        : static_cast<uint8_t>(Samples));
 
-        TYCbCrBlocks Blocks;
+        // Subsampled YCbCr: blocks inside each strip or tile, or smaller chroma planes.
+        TYCbCrBlocks Subsampled;
+        uint32_t ChromaH = 1, ChromaV = 1;
         if (Source == TColorScheme::YCbCr) {
             CM.SetYCbCrParameters(std::span<const float>(FYCbCrCoefficients), P.YCbCrSubSampling[0],
                                   P.YCbCrSubSampling[1]);
-            Blocks.Horizontal = P.YCbCrSubSampling[0];
-            Blocks.Vertical = P.YCbCrSubSampling[1];
-            if (Blocks.Used() && Bits != 8) throw EColorConversionError(gesConversionUnsupported);
+            if (Separate) {
+                ChromaH = P.YCbCrSubSampling[0];
+                ChromaV = P.YCbCrSubSampling[1];
+            } else {
+                Subsampled.Horizontal = P.YCbCrSubSampling[0];
+                Subsampled.Vertical = P.YCbCrSubSampling[1];
+            }
+            if ((Subsampled.Used() || ChromaH != 1 || ChromaV != 1) && Bits != 8)
+                throw EColorConversionError(gesConversionUnsupported);
         }
+        const uint32_t Planes = Separate ? Samples : 1;
+        const uint32_t PlaneSamples = Separate ? 1 : P.SamplesPerPixel;
+        auto Chroma = [&](uint32_t Plane) { return Plane == 1 || Plane == 2; };
+        auto PlaneH = [&](uint32_t Plane) { return Chroma(Plane) ? ChromaH : 1u; };
+        auto PlaneV = [&](uint32_t Plane) { return Chroma(Plane) ? ChromaV : 1u; };
 
-        // Strips, and whether they can describe the picture at all.
-        const uint64_t BytesPerLine = (uint64_t{Bits} * P.SamplesPerPixel * Width + 7) / 8;
+        // Strips or tiles, and whether they can describe the picture at all.
+        const uint64_t BytesPerLine = LineBytes(Width, P.SamplesPerPixel, Bits);
         P.BytesPerLine = static_cast<uint32_t>(std::min<uint64_t>(BytesPerLine, std::numeric_limits<uint32_t>::max()));
-        const std::vector<uint32_t> Offsets = GetValueList(Stream, TagStripOffsets);
-        const std::vector<uint32_t> Counts = GetValueList(Stream, TagStripByteCounts);
+        const uint64_t PictureBytes = BytesPerLine * Height;
+        TBlockLayout Layout;
+        Layout.Separate = Separate;
+        Layout.Tiled = P.Options.Contains(TImageOption::Tiled);
+        const bool UseTileTags = Layout.Tiled && FindTag(TagTileOffsets) != nullptr;
+        const std::vector<uint32_t> Offsets = GetValueList(Stream, UseTileTags ? TagTileOffsets : TagStripOffsets);
+        const std::vector<uint32_t> Counts = GetValueList(Stream, UseTileTags ? TagTileByteCounts : TagStripByteCounts);
         if (Offsets.empty()) RaiseInvalid();
-        const uint64_t FileBytes = static_cast<uint64_t>(std::max<int64_t>(0, Stream.Size() - BasePosition()));
-        auto StripBytes = [&](uint32_t Rows) {
-            return Blocks.Used() ? Blocks.StripBytes(Width, Rows) : uint64_t{Rows} * BytesPerLine;
-        };
-        std::vector<TStrip> Strips;
-        uint64_t DataBytes = 0;
-        for (uint32_t Row = 0, S = 0; Row < Height && S < Offsets.size(); ++S) {
+        auto StripRows = [&](uint64_t S) {
             const uint32_t Rows = S < P.RowsPerStrip.size() ? P.RowsPerStrip[S] : P.RowsPerStrip.back();
             if (Rows == 0) RaiseInvalid();
-            TStrip Strip{Offsets[S], 0, std::min(Rows, Height - Row)};
-            const uint64_t Left = Strip.Offset < FileBytes ? FileBytes - Strip.Offset : 0;
-            if (S < Counts.size())
-                Strip.ByteCount = Counts[S];
-            else if (P.Compression == TCompressionScheme::None)
-                Strip.ByteCount = StripBytes(Strip.Rows);
-            else if (S + 1 < Offsets.size() && Offsets[S + 1] > Offsets[S])
-                Strip.ByteCount = Offsets[S + 1] - Offsets[S];
-            else
-                Strip.ByteCount = Left;
-            Strip.ByteCount = std::min(Strip.ByteCount, Left);
-            DataBytes += Strip.ByteCount;
-            Strips.push_back(Strip);
-            Row += Strip.Rows;
+            return Rows;
+        };
+        if (Layout.Tiled) {
+            Layout.BlockWidth = P.TileWidth;
+            Layout.BlockLength = P.TileLength;
+            Layout.Across = DivideUp(Width, P.TileWidth);
+            Layout.PerPlane = uint64_t{Layout.Across} * DivideUp(Height, P.TileLength);
+            // A tile may overhang the picture, but not by more than the picture itself could hold.
+            const uint64_t Limit = std::max(PictureBytes, MinCheckedBytes);
+            if (LineBytes(P.TileWidth, PlaneSamples, Bits) > Limit / P.TileLength) RaiseInvalid();
+        } else {
+            Layout.BlockWidth = Width;
+            if (Separate) {
+                Layout.BlockLength = std::min(StripRows(0), Height);
+                Layout.PerPlane = DivideUp(Height, Layout.BlockLength);
+            } else {
+                Layout.PerPlane = Offsets.size();
+            }
         }
-        if (BytesPerLine * Height > std::max(DataBytes * MaxExpansion, MinCheckedBytes)) RaiseInvalid();
+        // Unpacked bytes of a block of Rows rows of plane Plane, as the file stores them.
+        auto BlockBytes = [&](uint32_t Plane, uint32_t Rows) {
+            const uint32_t Across = DivideUp(Layout.BlockWidth, PlaneH(Plane));
+            return Subsampled.Used() ? Subsampled.StripBytes(Across, Rows)
+                                     : LineBytes(Across, PlaneSamples, Bits) * DivideUp(Rows, PlaneV(Plane));
+        };
+        const uint64_t FileBytes = static_cast<uint64_t>(std::max<int64_t>(0, Stream.Size() - BasePosition()));
+        const uint64_t Used = Layout.PerPlane >= Offsets.size() ? Offsets.size()
+                                                                : std::min<uint64_t>(Offsets.size(), Layout.PerPlane * Planes);
+        std::vector<TBlock> Blocks;
+        uint64_t DataBytes = 0;
+        for (uint64_t I = 0; I < Used; ++I) {
+            TBlock Block{Offsets[I], 0};
+            const uint64_t Left = Block.Offset < FileBytes ? FileBytes - Block.Offset : 0;
+            if (I < Counts.size())
+                Block.ByteCount = Counts[I];
+            else if (P.Compression == TCompressionScheme::None)
+                Block.ByteCount = BlockBytes(static_cast<uint32_t>(I / Layout.PerPlane),
+                                             Layout.Tiled || Separate ? Layout.BlockLength : StripRows(I));
+            else if (I + 1 < Offsets.size() && Offsets[I + 1] > Offsets[I])
+                Block.ByteCount = Offsets[I + 1] - Offsets[I];
+            else
+                Block.ByteCount = Left;
+            Block.ByteCount = std::min(Block.ByteCount, Left);
+            DataBytes += Block.ByteCount;
+            Blocks.push_back(Block);
+        }
+        if (PictureBytes > std::max(DataBytes * MaxExpansion, MinCheckedBytes)) RaiseInvalid();
 
         SetupBitmap();
 
@@ -544,7 +623,7 @@ void TTIFFGraphic::LoadImage(TStream& Stream) {
         }
 
         const bool Predict = P.Compression != TCompressionScheme::None && P.Predictor == 2;
-        if (Predict && ((Bits != 8 && Bits != 16) || Blocks.Used())) RaiseUnsupported(gesCompressionScheme);
+        if (Predict && ((Bits != 8 && Bits != 16) || Subsampled.Used())) RaiseUnsupported(gesCompressionScheme);
 
         // Decoder.
         bool FaxDecoder = false;
@@ -556,21 +635,22 @@ void TTIFFGraphic::LoadImage(TStream& Stream) {
             const uint32_t Options = GetValue(TagT4Options, 0);
             // Uncompressed mode (bit 1) is not decoded; two-dimensional coding (bit 0) is.
             if ((Options & 2) != 0) RaiseUnsupported(gesCompressionScheme);
-            Decoder = std::make_unique<TCCITTFax3Decoder>(Options, Reversed, false, Width);
+            Decoder = std::make_unique<TCCITTFax3Decoder>(Options, Reversed, false, Layout.BlockWidth);
             FaxDecoder = true;
             break;
         }
         case TCompressionScheme::CCITTFax4: {
             const uint32_t Options = GetValue(TagT6Options, 0);
             if ((Options & 2) != 0) RaiseUnsupported(gesCompressionScheme); // uncompressed mode
-            Decoder = std::make_unique<TCCITTFax4Decoder>(Options, Reversed, false, Width);
+            Decoder = std::make_unique<TCCITTFax4Decoder>(Options, Reversed, false, Layout.BlockWidth);
             FaxDecoder = true;
             break;
         }
         case TCompressionScheme::CCITTRLE:
         case TCompressionScheme::CCITTRLEW:
             Decoder = std::make_unique<TCCITTMHDecoder>(GetValue(TagT4Options, 0), Reversed,
-                                                        P.Compression == TCompressionScheme::CCITTRLEW, Width);
+                                                        P.Compression == TCompressionScheme::CCITTRLEW,
+                                                        Layout.BlockWidth);
             FaxDecoder = true;
             break;
         case TCompressionScheme::LZ77: Decoder = std::make_unique<TLZ77Decoder>(1, true); break;
@@ -578,7 +658,7 @@ void TTIFFGraphic::LoadImage(TStream& Stream) {
             P.JPEGTables = GetByteList(Stream, TagJPEGTables);
             Decoder = std::make_unique<TTIFFJPEGDecoder>(P);
             break;
-        case TCompressionScheme::Thunderscan: Decoder = std::make_unique<TThunderDecoder>(Width); break;
+        case TCompressionScheme::Thunderscan: Decoder = std::make_unique<TThunderDecoder>(Layout.BlockWidth); break;
         default: RaiseUnsupported(gesCompressionScheme);
         }
         if (Decoder) Decoder->DecodeInit();
@@ -587,66 +667,130 @@ void TTIFFGraphic::LoadImage(TStream& Stream) {
         StartProgress(gesTransfering);
         P.CurrentRow = 0;
         P.CurrentStrip = 0;
-        P.StripCount = static_cast<uint32_t>(Offsets.size());
+        // The blocks the file holds for the picture, so the JPEG decoder can tell a block's plane
+        // from its index.
+        P.StripCount = static_cast<uint32_t>(
+            std::min<uint64_t>(Layout.PerPlane * (Separate ? P.SamplesPerPixel : 1), UINT32_MAX));
 
         // Early writers' LZW: codes least significant bit first and no early change of the
-        // code width, as GIF codes them; made when a strip starts that way.
+        // code width, as GIF codes them; made when a block starts that way.
         std::unique_ptr<TGIFLZWDecoder> OldStyleLZW;
         std::vector<uint8_t> Packed;
         std::vector<uint8_t> Unpacked;
-        std::vector<uint8_t> Pixels; // subsampled YCbCr spread into rows
-        std::vector<uint8_t> LabRow(LabHighBytes ? size_t{Width} * 3 : 0);
-        for (const TStrip& Strip : Strips) {
-            const uint64_t Size = StripBytes(Strip.Rows);
+        // Reads block Index (Rows rows of Across pixels of one plane, or of whole pixels) and
+        // leaves its rows, LineBytes(Across) apart, in Out.
+        auto ReadBlock = [&](uint64_t Index, uint32_t Across, uint32_t Rows, std::vector<uint8_t>& Out) {
+            const TBlock& Block = Blocks[Index];
+            const uint64_t Line = LineBytes(Across, PlaneSamples, Bits);
+            const uint64_t Size = Subsampled.Used() ? Subsampled.StripBytes(Across, Rows) : Line * Rows;
             if (Size > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) ||
-                Strip.ByteCount > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
+                Block.ByteCount > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
                 RaiseInvalid();
-            Unpacked.assign(static_cast<size_t>(Size), 0);
-            if (Strip.ByteCount > 0) {
-                Stream.SetPosition(BasePosition() + static_cast<int64_t>(Strip.Offset));
+            std::vector<uint8_t>& Data = Subsampled.Used() ? Unpacked : Out;
+            Data.assign(static_cast<size_t>(Size), 0);
+            P.CurrentStrip = static_cast<uint32_t>(Index);
+            if (Block.ByteCount > 0) {
+                Stream.SetPosition(BasePosition() + static_cast<int64_t>(Block.Offset));
                 TByteReader Reader(Stream);
                 if (Decoder) {
                     // ByteCount was cut to what the stream holds, so this reads it all.
-                    Packed.resize(static_cast<size_t>(Strip.ByteCount));
+                    Packed.resize(static_cast<size_t>(Block.ByteCount));
                     Reader.ReadExact(Packed.data(), static_cast<int64_t>(Packed.size()));
                     if (Reversed && !FaxDecoder) ReverseBitOrder(Packed);
                     // Old-style LZW starts with a clear code written least significant bit first.
-                    TDecoder* StripDecoder = Decoder.get();
+                    TDecoder* BlockDecoder = Decoder.get();
                     if (P.Compression == TCompressionScheme::LZW && Packed.size() >= 2 && Packed[0] == 0 &&
                         (Packed[1] & 1) != 0) {
                         if (!OldStyleLZW) OldStyleLZW = std::make_unique<TGIFLZWDecoder>(8);
-                        StripDecoder = OldStyleLZW.get();
+                        BlockDecoder = OldStyleLZW.get();
                     }
                     uint8_t* In = Packed.data();
-                    uint8_t* Out = Unpacked.data();
-                    StripDecoder->Decode(In, Out, static_cast<int32_t>(Packed.size()), static_cast<int32_t>(Size),
-                                         Packed.size(), Unpacked.size());
+                    uint8_t* OutData = Data.data();
+                    BlockDecoder->Decode(In, OutData, static_cast<int32_t>(Packed.size()), static_cast<int32_t>(Size),
+                                         Packed.size(), Data.size());
                 } else {
-                    const int64_t Got = Reader.ReadAtMost(Unpacked.data(),
-                                                          static_cast<int64_t>(std::min(Strip.ByteCount, Size)));
-                    if (Reversed) ReverseBitOrder(std::span<uint8_t>(Unpacked.data(), static_cast<size_t>(Got)));
+                    const int64_t Got =
+                        Reader.ReadAtMost(Data.data(), static_cast<int64_t>(std::min(Block.ByteCount, Size)));
+                    if (Reversed) ReverseBitOrder(std::span<uint8_t>(Data.data(), static_cast<size_t>(Got)));
                 }
             }
-            std::span<uint8_t> Rows(Unpacked);
-            if (Blocks.Used()) {
-                Pixels.assign(static_cast<size_t>(uint64_t{Strip.Rows} * BytesPerLine), 0);
-                Blocks.Unpack(Unpacked, Pixels, Width, Strip.Rows);
-                Rows = Pixels;
+            if (Subsampled.Used()) {
+                Out.assign(static_cast<size_t>(Line * Rows), 0);
+                Subsampled.Unpack(Unpacked, Out, Across, Rows);
             }
-            for (uint32_t R = 0; R < Strip.Rows; ++R) {
-                const std::span<uint8_t> Row = Rows.subspan(size_t{R} * BytesPerLine, BytesPerLine);
-                if (Predict) UndoHorizontalDifference(Row, P.SamplesPerPixel, Bits, BigEndian);
-                if (SwapRows) SwapWordArray(Row.data(), Row.size() / 2);
-                if (LabHighBytes) {
-                    for (size_t I = 0; I < LabRow.size(); ++I) LabRow[I] = Row[I * 2 + (BigEndian ? 0 : 1)];
-                    ConvertRow(LabRow, static_cast<int>(P.CurrentRow));
-                } else {
-                    ConvertRow(Row, static_cast<int>(P.CurrentRow));
+            // The predictor runs along the rows of each block, tiles included.
+            if (Predict)
+                for (uint32_t R = 0; R < Rows; ++R)
+                    UndoHorizontalDifference(std::span<uint8_t>(Out).subspan(size_t{R} * Line, Line),
+                                             static_cast<uint8_t>(PlaneSamples), Bits, BigEndian);
+        };
+
+        // Band by band (a strip's rows, or a row of tiles), each plane gathered into whole rows.
+        std::vector<std::vector<uint8_t>> Band(Planes);
+        std::vector<uint8_t> Tile;
+        std::vector<uint64_t> BandLine(Planes);
+        std::vector<std::vector<uint8_t>> LabRows(LabHighBytes ? Planes : 0);
+        std::vector<std::span<const uint8_t>> Sources(Planes);
+        for (uint32_t Plane = 0; Plane < Planes; ++Plane) {
+            BandLine[Plane] = LineBytes(Width, PlaneSamples, Bits);
+            if (LabHighBytes) LabRows[Plane].resize(static_cast<size_t>(uint64_t{Width} * PlaneSamples));
+        }
+        for (uint64_t BandIndex = 0; P.CurrentRow < Height && BandIndex < Layout.PerPlane; ++BandIndex) {
+            const uint32_t Row = P.CurrentRow;
+            const uint32_t Rows =
+                std::min(Layout.Tiled || Separate ? Layout.BlockLength : StripRows(BandIndex), Height - Row);
+            for (uint32_t Plane = 0; Plane < Planes; ++Plane) {
+                const uint32_t H = PlaneH(Plane), V = PlaneV(Plane);
+                std::vector<uint8_t>& Out = Band[Plane];
+                const uint64_t First = Plane * Layout.PerPlane + BandIndex * Layout.Across;
+                // A strip at full resolution is its band: decoded where the rows are converted.
+                if (!Layout.Tiled && H == 1 && V == 1) {
+                    if (First < Blocks.size())
+                        ReadBlock(First, Width, Rows, Out);
+                    else
+                        Out.assign(static_cast<size_t>(BandLine[Plane] * Rows), 0);
+                    continue;
                 }
+                Out.assign(static_cast<size_t>(BandLine[Plane] * Rows), 0);
+                const uint32_t BlockRows = Layout.Tiled ? Layout.BlockLength : Rows;
+                for (uint32_t Column = 0; Column < Layout.Across && First + Column < Blocks.size(); ++Column) {
+                    const uint32_t Across = DivideUp(Layout.BlockWidth, H);
+                    ReadBlock(First + Column, Across, DivideUp(BlockRows, V), Tile);
+                    const uint64_t TileLine = LineBytes(Across, PlaneSamples, Bits);
+                    const uint64_t X = uint64_t{Column} * Layout.BlockWidth;
+                    const uint64_t Pixels = std::min<uint64_t>(Layout.BlockWidth, Width - X);
+                    for (uint32_t R = 0; R < Rows; ++R) {
+                        const uint8_t* From = Tile.data() + (R / V) * TileLine;
+                        uint8_t* To = Out.data() + R * BandLine[Plane];
+                        if (H != 1 || V != 1) {
+                            // Chroma of subsampled separate planes: each sample covers H x V pixels.
+                            for (uint64_t I = 0; I < Pixels; ++I) To[X + I] = From[I / H];
+                        } else if (const uint64_t BitAt = X * PlaneSamples * Bits; BitAt % 8 == 0) {
+                            std::memcpy(To + BitAt / 8, From, static_cast<size_t>(LineBytes(Pixels, PlaneSamples, Bits)));
+                        } else {
+                            CopyBits(From, To, BitAt, Pixels * PlaneSamples * Bits);
+                        }
+                    }
+                }
+            }
+            for (uint32_t R = 0; R < Rows; ++R) {
+                for (uint32_t Plane = 0; Plane < Planes; ++Plane) {
+                    const std::span<uint8_t> Line =
+                        std::span<uint8_t>(Band[Plane]).subspan(static_cast<size_t>(R * BandLine[Plane]),
+                                                                static_cast<size_t>(BandLine[Plane]));
+                    if (SwapRows) SwapWordArray(Line.data(), Line.size() / 2);
+                    if (LabHighBytes) {
+                        std::vector<uint8_t>& Lab = LabRows[Plane];
+                        for (size_t I = 0; I < Lab.size(); ++I) Lab[I] = Line[I * 2 + (BigEndian ? 0 : 1)];
+                        Sources[Plane] = Lab;
+                    } else {
+                        Sources[Plane] = Line;
+                    }
+                }
+                ConvertRow(Sources, static_cast<int>(P.CurrentRow));
                 ++P.CurrentRow;
                 RowProgress(P.CurrentRow);
             }
-            ++P.CurrentStrip;
         }
         EndProgress();
         if (Decoder) Decoder->DecodeEnd();

@@ -1,6 +1,7 @@
 #pragma once
 // The Tagged Image File Format reader: the first image of a file in either byte
-// order, stored in strips, through the decoders of every scheme it names.
+// order, stored in strips or tiles, its samples together or in separate planes,
+// through the decoders of every scheme it names.
 
 #include <array>
 #include <cstdint>

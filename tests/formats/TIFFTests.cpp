@@ -593,6 +593,12 @@ TEST(TIFFReader, HostileOrUnsupportedFilesRaiseTheirMessage) {
             EXPECT_EQ(Error(C.Build()), InvalidTIFF) << "16384 x 16384";
         }
         {
+            // Tiles of 2^20 x 2^20 over a 4 x 4 picture from a few bytes.
+            TTiffBuilder B = Grey8(Big, 4, 4);
+            B.Long(322, {1u << 20}).Long(323, {1u << 20}).Long(324, {B.Data(Row)}).Long(325, {16});
+            EXPECT_EQ(Error(B.Build()), InvalidTIFF) << "huge tiles";
+        }
+        {
             // A strip-offset list claiming 2^30 values in a file of a few hundred bytes.
             TTiffBuilder B = Grey8(Big, 4, 4);
             B.Data(Row);
@@ -612,6 +618,29 @@ TEST(TIFFReader, HostileOrUnsupportedFilesRaiseTheirMessage) {
             EXPECT_EQ(Error(B.Build()), Scheme) << "Group 3 uncompressed mode";
         }
     }
+}
+
+TEST(TIFFReader, BilevelTilesNarrowerThanAByteAreJoinedBitByBit) {
+    // 10 x 3 pixels in tiles of 4 x 2 (libtiff only writes multiples of 16): each tile row is
+    // one byte of which 4 bits are pixels; tiles overhang to the right and at the bottom.
+    auto Black = [](uint32_t X, uint32_t Y) { return (X + 2 * Y) % 3 == 0; };
+    TTiffBuilder B(false);
+    B.Long(256, {10}).Long(257, {3}).Short(258, {1}).Short(259, {1}).Short(262, {1});
+    B.Long(322, {4}).Long(323, {2});
+    std::vector<uint32_t> Offsets;
+    for (uint32_t TY = 0; TY < 4; TY += 2)
+        for (uint32_t TX = 0; TX < 12; TX += 4) {
+            Bytes Tile(2, 0);
+            for (uint32_t Y = 0; Y < 2; ++Y)
+                for (uint32_t X = 0; X < 4; ++X)
+                    if (!Black(TX + X, TY + Y)) Tile[Y] = static_cast<uint8_t>(Tile[Y] | 0x80 >> X);
+            Offsets.push_back(B.Data(Tile));
+        }
+    B.Long(324, Offsets).Long(325, std::vector<uint32_t>(6, 2));
+    Bytes Expected;
+    for (uint32_t Y = 0; Y < 3; ++Y)
+        for (uint32_t X = 0; X < 10; ++X) Expected.push_back(Black(X, Y) ? 0 : 255);
+    EXPECT_EQ(GreyLevels(LoadAsRgba(ReaderOf<TTIFFGraphic>(), B.Build())), Expected);
 }
 
 TEST(TIFFReader, PropertiesOfTheChosenDirectory) {

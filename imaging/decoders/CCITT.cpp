@@ -187,12 +187,24 @@ const std::array<uint8_t, 256>& ReversedBits() {
     return Table;
 }
 
-/// Sets the bits From .. To − 1 (most significant bit of a byte first).
-[[gnu::always_inline]] inline void SetBits(uint8_t* Data, uint64_t From, uint64_t To) {
+/// Sets the bits From .. To − 1 (most significant bit of a byte first) of the Size bytes at
+/// Data; To is at most Size * 8.
+[[gnu::always_inline]] inline void SetBits(uint8_t* Data, size_t Size, uint64_t From, uint64_t To) {
     if (From >= To) return;
     const uint64_t FirstByte = From >> 3;
+    const uint64_t Offset = From & 7;
+    // Most runs on a page are short strokes: one load and store of a word when it fits the output.
+    if (To - From < 64 - Offset && FirstByte + 8 <= Size) {
+        uint64_t Mask = (~uint64_t{0} >> Offset) ^ (~uint64_t{0} >> (Offset + (To - From)));
+        if constexpr (std::endian::native == std::endian::little) Mask = __builtin_bswap64(Mask);
+        uint64_t Word;
+        std::memcpy(&Word, Data + FirstByte, 8);
+        Word |= Mask;
+        std::memcpy(Data + FirstByte, &Word, 8);
+        return;
+    }
     const uint64_t LastByte = (To - 1) >> 3;
-    const uint8_t HeadMask = static_cast<uint8_t>(0xFF >> (From & 7));
+    const uint8_t HeadMask = static_cast<uint8_t>(0xFF >> Offset);
     const uint8_t TailMask = static_cast<uint8_t>(0xFF << (7 - ((To - 1) & 7)));
     if (FirstByte == LastByte) {
         Data[FirstByte] |= HeadMask & TailMask;
@@ -239,6 +251,116 @@ constexpr std::array<TModeEntry, 128> BuildModeTable() {
 
 constexpr std::array<TModeEntry, 128> ModeTable = BuildModeTable();
 
+// The reader works on a copy in locals in the inner loops: the output writes could alias members.
+
+/// The last few bytes of the input, one at a time. Takes and returns the reader by value, so that
+/// the caller's copy can stay in registers.
+[[gnu::noinline]] TFaxBitReader RefillTail(TFaxBitReader In) {
+    while (In.Bits <= 56 && In.BytesLeft > 0) {
+        In.Buffer |= static_cast<uint64_t>(*In.Source++) << (56 - In.Bits);
+        --In.BytesLeft;
+        In.Bits += 8;
+    }
+    return In;
+}
+
+/// Tops the buffer up with whole bytes while input remains.
+[[gnu::always_inline]] inline void Refill(TFaxBitReader& In) {
+    if (In.BytesLeft < 8) {
+        In = RefillTail(In);
+        return;
+    }
+    uint64_t Word;
+    std::memcpy(&Word, In.Source, 8);
+    if constexpr (std::endian::native == std::endian::little) Word = __builtin_bswap64(Word);
+    // Whole bytes only, so that the buffer keeps ending on a byte boundary.
+    const int Bytes = (63 - In.Bits) >> 3;
+    const int Total = In.Bits + 8 * Bytes;
+    In.Buffer |= (Word >> In.Bits) & ~(~uint64_t{0} >> Total);
+    In.Source += Bytes;
+    In.BytesLeft -= static_cast<size_t>(Bytes);
+    In.Bits = Total;
+}
+
+/// Reads make-up codes of Table up to a terminating code; returns their sum (negative for
+/// end-of-line and invalid codes).
+[[gnu::always_inline]] inline int64_t ReadRunCodes(TFaxBitReader& In, const TCodeTable& Table) {
+    int64_t Sum = 0;
+    for (;;) {
+        if (In.Bits < MaxCodeBits) {
+            Refill(In);
+            if (In.Bits == 0) return Sum;
+        }
+        TCodeEntry Entry = Table.Primary[In.Buffer >> (64 - PrimaryBits)];
+        if (Entry.Examined == 0)
+            Entry = Table.Secondary[static_cast<size_t>(Entry.Value) +
+                                    ((In.Buffer >> (64 - MaxCodeBits)) & ((1u << SecondaryBits) - 1))];
+        if (Entry.Examined > In.Bits) {
+            // The data ends inside a code (the refill above took the last byte): its bits are
+            // read and the make-up codes so far count.
+            In.Buffer = 0;
+            In.Bits = 0;
+            return Sum;
+        }
+        In.Buffer <<= Entry.Consumed;
+        In.Bits -= Entry.Consumed;
+        if (Entry.Value == NoCode) return Sum; // the bit that fits no code stays unread
+        Sum += Entry.Value;
+        if (Entry.Value < 64) return Sum; // terminating, end-of-line or invalid code
+        // make-up codes add up until a terminating one
+    }
+}
+
+[[gnu::always_inline]] inline bool HasInput(const TFaxBitReader& In) { return In.Bits > 0 || In.BytesLeft > 0; }
+
+/// Drops the bits left of the current input byte.
+inline void SkipToByteBoundary(TFaxBitReader& In) {
+    const int Drop = In.Bits & 7;
+    In.Buffer <<= Drop;
+    In.Bits -= Drop;
+}
+
+/// After SkipToByteBoundary: drops one more input byte when an odd number has been taken since Start.
+inline void SkipToWordBoundary(TFaxBitReader& In, const uint8_t* Start) {
+    // Bytes taken from the input so far, less the whole bytes still buffered.
+    const size_t Consumed = static_cast<size_t>(In.Source - Start) - static_cast<size_t>(In.Bits >> 3);
+    if ((Consumed & 1) == 0) return;
+    if (In.Bits >= 8) {
+        In.Buffer <<= 8;
+        In.Bits -= 8;
+    } else if (In.BytesLeft > 0) {
+        ++In.Source;
+        --In.BytesLeft;
+    }
+}
+
+/// The writer of one-dimensional rows, kept in locals like the reader.
+struct TRunWriter {
+    uint8_t* Dest;
+    size_t Size;         ///< bytes that may be written at Dest
+    uint64_t Position;   ///< bit position from the start of the output
+    uint64_t PixelsLeft; ///< of the row
+    bool Black;
+
+    /// Writes Count pixels of the current colour; returns true when they complete the row.
+    [[gnu::always_inline]] bool WriteRun(int64_t Count) {
+        if (Count <= 0) return PixelsLeft == 0;
+        const uint64_t Pixels = static_cast<uint64_t>(Count);
+        if (Black) SetBits(Dest, Size, Position, std::min(Position + Pixels, uint64_t{Size} * 8));
+        // The whole run moves the writer, even past the row's end.
+        Position += Pixels;
+        if (Pixels >= PixelsLeft) {
+            PixelsLeft = 0;
+            return true;
+        }
+        PixelsLeft -= Pixels;
+        return false;
+    }
+};
+
+/// The start of the row after one that ends at bit Position: rows start on byte boundaries.
+constexpr uint64_t NextRowStart(uint64_t Position) { return (Position + 7) & ~uint64_t{7}; }
+
 } // namespace
 
 TCCITTDecoder::TCCITTDecoder(uint32_t Options, bool SwapBits, bool WordAligned, uint32_t Width)
@@ -253,138 +375,35 @@ size_t TCCITTDecoder::StartDecode(uint8_t* Source, uint8_t* Dest, int32_t Packed
         const auto& Reversed = ReversedBits();
         for (size_t Index = 0; Index < InputSize; ++Index) Source[Index] = Reversed[Source[Index]];
     }
-    FSource = Source;
+    FIn = {0, 0, Source, InputSize};
     FInputStart = Source;
-    FBytesLeft = InputSize;
-    FBitBuffer = 0;
-    FBufferBits = 0;
     FDest = Dest;
     FDestLimit = Limit;
     FBitPosition = 0;
-    FPixelsLeft = FWidth;
-    FBlack = false;
     return Limit;
-}
-
-void TCCITTDecoder::Refill() {
-    if (FBytesLeft >= 8) {
-        uint64_t Word;
-        std::memcpy(&Word, FSource, 8);
-        if constexpr (std::endian::native == std::endian::little) Word = __builtin_bswap64(Word);
-        // Whole bytes only, so that the buffer keeps ending on a byte boundary.
-        const int Bytes = (63 - FBufferBits) >> 3;
-        const int Total = FBufferBits + 8 * Bytes;
-        FBitBuffer |= (Word >> FBufferBits) & ~(~uint64_t{0} >> Total);
-        FSource += Bytes;
-        FBytesLeft -= static_cast<size_t>(Bytes);
-        FBufferBits = Total;
-        return;
-    }
-    while (FBufferBits <= 56 && FBytesLeft > 0) {
-        FBitBuffer |= static_cast<uint64_t>(*FSource++) << (56 - FBufferBits);
-        --FBytesLeft;
-        FBufferBits += 8;
-    }
-}
-
-void TCCITTDecoder::SkipToByteBoundary() {
-    const int Drop = FBufferBits & 7;
-    FBitBuffer <<= Drop;
-    FBufferBits -= Drop;
-}
-
-void TCCITTDecoder::SkipToWordBoundary() {
-    // Bytes taken from the input so far, less the whole bytes still buffered.
-    const size_t Consumed = static_cast<size_t>(FSource - FInputStart) - static_cast<size_t>(FBufferBits >> 3);
-    if ((Consumed & 1) == 0) return;
-    if (FBufferBits >= 8) {
-        FBitBuffer <<= 8;
-        FBufferBits -= 8;
-    } else if (FBytesLeft > 0) {
-        ++FSource;
-        --FBytesLeft;
-    }
 }
 
 bool TCCITTDecoder::SkipEndOfLine(bool ZerosSeen) {
     int Zeros = ZerosSeen ? 11 : 0;
     for (;;) {
-        if (FBufferBits == 0) {
-            Refill();
-            if (FBufferBits == 0) return false;
+        if (FIn.Bits == 0) {
+            Refill(FIn);
+            if (FIn.Bits == 0) return false;
         }
-        const int Leading = std::countl_zero(FBitBuffer);
-        if (Leading >= FBufferBits) {
-            Zeros = std::min(Zeros + FBufferBits, 11);
-            FBitBuffer = 0;
-            FBufferBits = 0;
+        const int Leading = std::countl_zero(FIn.Buffer);
+        if (Leading >= FIn.Bits) {
+            Zeros = std::min(Zeros + FIn.Bits, 11);
+            FIn.Buffer = 0;
+            FIn.Bits = 0;
             continue;
         }
         Zeros = std::min(Zeros + Leading, 11);
-        FBitBuffer <<= Leading; // then the 1 (in two steps: the total may be 64)
-        FBitBuffer <<= 1;
-        FBufferBits -= Leading + 1;
+        FIn.Buffer <<= Leading; // then the 1 (in two steps: the total may be 64)
+        FIn.Buffer <<= 1;
+        FIn.Bits -= Leading + 1;
         if (Zeros >= 11) return true;
         Zeros = 0;
     }
-}
-
-// Both run in the decoders' inner loops, in this file only.
-[[gnu::always_inline]] inline int64_t TCCITTDecoder::ReadRun(bool Black) {
-    const TCodeTable& Table = Black ? BlackTable : WhiteTable;
-    // Kept in locals: the output writes could alias the members.
-    uint64_t Buffer = FBitBuffer;
-    int Bits = FBufferBits;
-    int64_t Sum = 0;
-    for (;;) {
-        if (Bits < MaxCodeBits) {
-            FBitBuffer = Buffer;
-            FBufferBits = Bits;
-            Refill();
-            Buffer = FBitBuffer;
-            Bits = FBufferBits;
-            if (Bits == 0) return Sum;
-        }
-        TCodeEntry Entry = Table.Primary[Buffer >> (64 - PrimaryBits)];
-        if (Entry.Examined == 0)
-            Entry = Table.Secondary[static_cast<size_t>(Entry.Value) +
-                                    ((Buffer >> (64 - MaxCodeBits)) & ((1u << SecondaryBits) - 1))];
-        if (Entry.Examined > Bits) {
-            // The data ends inside a code (the refill above took the last byte): its bits are
-            // read and the make-up codes so far count.
-            FBitBuffer = 0;
-            FBufferBits = 0;
-            return Sum;
-        }
-        Buffer <<= Entry.Consumed;
-        Bits -= Entry.Consumed;
-        if (Entry.Value == NoCode) break; // the bit that fits no code stays unread
-        Sum += Entry.Value;
-        if (Entry.Value < 64) break; // terminating, end-of-line or invalid code
-        // make-up codes add up until a terminating one
-    }
-    FBitBuffer = Buffer;
-    FBufferBits = Bits;
-    return Sum;
-}
-
-[[gnu::always_inline]] inline bool TCCITTDecoder::WriteRun(int64_t Count) {
-    if (Count <= 0) return FPixelsLeft == 0;
-    const uint64_t Pixels = static_cast<uint64_t>(Count);
-    if (FBlack) SetBits(FDest, FBitPosition, std::min(FBitPosition + Pixels, static_cast<uint64_t>(FDestLimit) * 8));
-    // The whole run moves the writer, even past the row's end.
-    FBitPosition += Pixels;
-    if (Pixels >= FPixelsLeft) {
-        FPixelsLeft = 0;
-        return true;
-    }
-    FPixelsLeft -= Pixels;
-    return false;
-}
-
-void TCCITTDecoder::EndRow() {
-    FBitPosition = (FBitPosition + 7) & ~uint64_t{7};
-    FPixelsLeft = FWidth;
 }
 
 void TCCITTFax3Decoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize,
@@ -401,18 +420,20 @@ void TCCITTFax3Decoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedS
         if (!SkipEndOfLine(EndOfLineCount != 0)) break;
         EndOfLineCount = 0;
 
-        FBlack = false;
+        TFaxBitReader In = FIn;
+        TRunWriter Out{FDest, Limit, FBitPosition, Width(), false};
         for (;;) {
-            const int64_t Run = ReadRun(FBlack);
+            const int64_t Run = ReadRunCodes(In, Out.Black ? BlackTable : WhiteTable);
             if (Run < 0) {
                 if (Run == EndOfLine) ++EndOfLineCount;
                 break;
             }
-            if (WriteRun(Run)) break;
-            FBlack = !FBlack;
-            if (!InputLeft()) break;
+            if (Out.WriteRun(Run)) break;
+            Out.Black = !Out.Black;
+            if (!HasInput(In)) break;
         }
-        EndRow();
+        FIn = In;
+        FBitPosition = NextRowStart(Out.Position);
     }
 }
 
@@ -424,35 +445,36 @@ void TCCITTFax3Decoder::DecodeMixedRows(size_t Limit) {
         if (!EndOfLineRead && !SkipEndOfLine(false)) break;
         EndOfLineRead = false;
         // The tag bit after each end-of-line code: 1 for a one-dimensional row.
-        if (FBufferBits == 0) Refill();
-        if (FBufferBits == 0) break;
-        const bool OneDimensional = (FBitBuffer >> 63) != 0;
-        FBitBuffer <<= 1;
-        --FBufferBits;
+        if (FIn.Bits == 0) Refill(FIn);
+        if (FIn.Bits == 0) break;
+        const bool OneDimensional = (FIn.Buffer >> 63) != 0;
+        FIn.Buffer <<= 1;
+        --FIn.Bits;
 
         const uint64_t RowStart = FBitPosition;
         bool Written = true;
         if (OneDimensional) {
-            FBlack = false;
-            FPixelsLeft = Width();
-            FCurrent.clear();
+            TFaxBitReader In = FIn;
+            TRunWriter Out{FDest, Limit, RowStart, Width(), false};
+            size_t Count = 0;
             for (;;) {
-                const int64_t Run = ReadRun(FBlack);
+                const int64_t Run = ReadRunCodes(In, Out.Black ? BlackTable : WhiteTable);
                 if (Run < 0) {
                     EndOfLineRead = Run == EndOfLine;
                     break;
                 }
-                const bool RowDone = WriteRun(Run);
+                const bool RowDone = Out.WriteRun(Run);
                 // Every run ends at a changing element of the next row's reference line.
-                FCurrent.push_back(static_cast<uint32_t>(std::min<uint64_t>(FBitPosition - RowStart, Width())));
+                ReserveCurrent(Count + 1);
+                FCurrent[Count++] = static_cast<uint32_t>(std::min<uint64_t>(Out.Position - RowStart, Width()));
                 if (RowDone) break;
-                FBlack = !FBlack;
-                if (!InputLeft()) break;
+                Out.Black = !Out.Black;
+                if (!HasInput(In)) break;
             }
+            FIn = In;
             // An end-of-line code where a row should start (the end of the page) writes nothing.
-            Written = !FCurrent.empty();
-            FBitPosition = RowStart;
-            if (Written) FReference.swap(FCurrent);
+            Written = Count != 0;
+            if (Written) TakeReference(Count);
         } else {
             const TRowEnd End = Decode2DRow();
             Written = End != TRowEnd::NoRow;
@@ -460,39 +482,50 @@ void TCCITTFax3Decoder::DecodeMixedRows(size_t Limit) {
             if (End == TRowEnd::Damaged) ReferenceFromRow(RowStart);
         }
         if (!Written) continue;
-        FBitPosition = RowStart + Width();
-        EndRow();
+        FBitPosition = NextRowStart(RowStart + Width());
     }
 }
 
 void TCCITTMHDecoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize,
                              size_t SourceSize, size_t DestSize) {
     const size_t Limit = StartDecode(Source, Dest, PackedSize, UnpackedSize, SourceSize, DestSize);
-    while (InputLeft() && (FBitPosition >> 3) < Limit) {
-        const int64_t Run = ReadRun(FBlack);
-        if (Run > 0 && WriteRun(Run)) {
-            EndRow();
-            SkipToByteBoundary(); // the next row starts on a byte boundary of the input
-            if (WordAligned()) SkipToWordBoundary();
-            FBlack = true; // switched to white below
+    TFaxBitReader In = FIn;
+    TRunWriter Out{FDest, Limit, 0, Width(), false};
+    while (HasInput(In) && (Out.Position >> 3) < Limit) {
+        const int64_t Run = ReadRunCodes(In, Out.Black ? BlackTable : WhiteTable);
+        if (Run > 0 && Out.WriteRun(Run)) {
+            Out.Position = NextRowStart(Out.Position);
+            Out.PixelsLeft = Width();
+            SkipToByteBoundary(In); // the next row starts on a byte boundary of the input
+            if (WordAligned()) SkipToWordBoundary(In, FInputStart);
+            Out.Black = true; // switched to white below
         }
-        FBlack = !FBlack;
+        Out.Black = !Out.Black;
     }
+    FIn = In;
+    FBitPosition = Out.Position;
 }
-
-} // namespace qv
-
-namespace qv {
 
 // ---- Two-dimensional coding ------------------------------------------------------------------
 
 void TCCITTDecoder::ResetReference() {
-    FReference.clear();
-    FCurrent.clear();
+    FReference.assign(ReferenceEnd, FWidth);
+    FReferenceCount = 0;
+}
+
+void TCCITTDecoder::ReserveCurrent(size_t Count) {
+    if (FCurrent.size() < Count + ReferenceEnd) FCurrent.resize(std::max(Count + ReferenceEnd, 2 * FCurrent.size()));
+}
+
+void TCCITTDecoder::TakeReference(size_t Count) {
+    ReserveCurrent(Count);
+    std::fill_n(FCurrent.begin() + static_cast<ptrdiff_t>(Count), ReferenceEnd, FWidth);
+    FReference.swap(FCurrent);
+    FReferenceCount = Count;
 }
 
 void TCCITTDecoder::ReferenceFromRow(uint64_t RowStart) {
-    FReference.clear();
+    size_t Count = 0;
     const uint64_t Limit = uint64_t{FDestLimit} * 8;
     bool Black = false;
     uint32_t X = 0;
@@ -506,81 +539,107 @@ void TCCITTDecoder::ReferenceFromRow(uint64_t RowStart) {
             continue;
         }
         if (((Byte >> (7 - (Bit & 7))) & 1) != (Black ? 1 : 0)) {
-            FReference.push_back(X);
+            ReserveCurrent(Count + 1);
+            FCurrent[Count++] = X;
             Black = !Black;
         }
         ++X;
     }
-    if (Black && X < FWidth) FReference.push_back(X);
+    if (Black && X < FWidth) {
+        ReserveCurrent(Count + 1);
+        FCurrent[Count++] = X;
+    }
+    TakeReference(Count);
 }
 
 TCCITTDecoder::TRowEnd TCCITTDecoder::Decode2DRow() {
     const uint32_t W = FWidth;
     const uint64_t RowStart = FBitPosition;
-    const uint64_t Limit = uint64_t{FDestLimit} * 8;
+    uint8_t* const Dest = FDest;
+    const size_t DestSize = FDestLimit;
+    const uint64_t Limit = uint64_t{DestSize} * 8;
     auto FillBlack = [&](uint64_t From, uint64_t To) {
-        SetBits(FDest, std::min(RowStart + From, Limit), std::min(RowStart + To, Limit));
+        SetBits(Dest, DestSize, std::min(RowStart + From, Limit), std::min(RowStart + To, Limit));
     };
-    const std::vector<uint32_t>& Ref = FReference;
-    FCurrent.clear();
-    uint32_t A0 = 0;
-    bool Started = false; // a0 still stands on the imaginary white pixel before the row
+    // The room grows as the row needs it (the width alone could ask for gigabytes).
+    ReserveCurrent(2);
+    uint32_t* Current = FCurrent.data();
+    size_t Count = 0;
+    size_t Room = FCurrent.size() - ReferenceEnd;
+    const uint32_t* const Ref = FReference.data();
+    const size_t RefCount = FReferenceCount;
+    TFaxBitReader In = FIn;
+    auto Leave = [&](TRowEnd End) {
+        FIn = In;
+        return End;
+    };
+
+    uint32_t A0 = 0; // a0 first stands on the imaginary white pixel before the row
     bool Black = false;
-    size_t B = 0;
     bool First = true;
+    // b1: the first changing element of the reference line right of a0 whose colour is
+    // opposite to a0's (even entries start black runs); b2 the one after it. Before the first
+    // code it is the first changing element, even at 0.
+    size_t B = 0;
+    uint32_t B1 = Ref[0];
+    uint32_t B2 = Ref[1];
     for (;;) {
-        if (Started && A0 >= W) break;
-        // b1: the first changing element of the reference line right of a0 whose colour
-        // is opposite to a0's (even entries start black runs); b2 the one after it. A
-        // vertical move to the left can put a0 before the previous b1, so look back two.
-        size_t I = B >= 2 ? B - 2 : 0;
-        const size_t Wanted = Black ? 1 : 0;
-        while (I < Ref.size() && ((Started && Ref[I] <= A0) || (I & 1) != Wanted)) ++I;
-        B = I;
-        const uint32_t B1 = I < Ref.size() ? Ref[I] : W;
-        const uint32_t B2 = I + 1 < Ref.size() ? Ref[I + 1] : W;
-
-        if (FBufferBits < 7) Refill();
-        if (FBufferBits == 0) return TRowEnd::Damaged;
-        const TModeEntry Entry = ModeTable[FBitBuffer >> 57];
-        if (Entry.Mode == TMode::Zeros) return First ? TRowEnd::NoRow : TRowEnd::Damaged;
-        if (Entry.Length > FBufferBits || Entry.Mode == TMode::Extension) return TRowEnd::Damaged;
-        FBitBuffer <<= Entry.Length;
-        FBufferBits -= Entry.Length;
-        First = false;
-
-        const uint32_t Start = Started ? A0 : 0;
-        switch (Entry.Mode) {
-        case TMode::Pass:
-            if (Black) FillBlack(Start, B2);
-            A0 = B2;
-            break;
-        case TMode::Horizontal: {
-            const int64_t Run1 = ReadRun(Black);
-            const int64_t Run2 = ReadRun(!Black);
-            if (Run1 < 0 || Run2 < 0) return TRowEnd::Damaged;
-            const uint64_t A1 = std::min<uint64_t>(uint64_t{Start} + static_cast<uint64_t>(Run1), W);
-            const uint64_t A2 = std::min<uint64_t>(A1 + static_cast<uint64_t>(Run2), W);
-            FillBlack(Black ? Start : A1, Black ? A1 : A2);
-            FCurrent.push_back(static_cast<uint32_t>(A1));
-            FCurrent.push_back(static_cast<uint32_t>(A2));
-            A0 = static_cast<uint32_t>(A2);
-            break;
+        if (In.Bits < 7) {
+            Refill(In);
+            if (In.Bits == 0) return Leave(TRowEnd::Damaged);
         }
-        default: { // vertical
+        const TModeEntry Entry = ModeTable[In.Buffer >> 57];
+        if (Entry.Mode == TMode::Zeros) return Leave(First ? TRowEnd::NoRow : TRowEnd::Damaged);
+        if (Entry.Length > In.Bits || Entry.Mode == TMode::Extension) return Leave(TRowEnd::Damaged);
+        In.Buffer <<= Entry.Length;
+        In.Bits -= Entry.Length;
+        First = false;
+        if (Count + 2 > Room) {
+            ReserveCurrent(Count + 2);
+            Current = FCurrent.data();
+            Room = FCurrent.size() - ReferenceEnd;
+        }
+
+        if (Entry.Mode == TMode::Vertical) {
             const int64_t A1 = int64_t{B1} + Entry.Delta;
-            if (A1 < int64_t{Start} || A1 > int64_t{W}) return TRowEnd::Damaged;
-            if (Black) FillBlack(Start, static_cast<uint64_t>(A1));
-            FCurrent.push_back(static_cast<uint32_t>(A1));
+            if (A1 < int64_t{A0} || A1 > int64_t{W}) return Leave(TRowEnd::Damaged);
+            if (Black) FillBlack(A0, static_cast<uint64_t>(A1));
+            Current[Count++] = static_cast<uint32_t>(A1);
             A0 = static_cast<uint32_t>(A1);
             Black = !Black;
-            break;
+        } else if (Entry.Mode == TMode::Horizontal) {
+            // Both runs are read before either is judged: a damaged Group 3 row resynchronises
+            // from where the second ends.
+            const int64_t Run1 = ReadRunCodes(In, Black ? BlackTable : WhiteTable);
+            const int64_t Run2 = ReadRunCodes(In, Black ? WhiteTable : BlackTable);
+            if (Run1 < 0 || Run2 < 0) return Leave(TRowEnd::Damaged);
+            const uint64_t A1 = std::min<uint64_t>(uint64_t{A0} + static_cast<uint64_t>(Run1), W);
+            const uint64_t A2 = std::min<uint64_t>(A1 + static_cast<uint64_t>(Run2), W);
+            FillBlack(Black ? A0 : A1, Black ? A1 : A2);
+            Current[Count++] = static_cast<uint32_t>(A1);
+            Current[Count++] = static_cast<uint32_t>(A2);
+            A0 = static_cast<uint32_t>(A2);
+        } else { // pass
+            if (Black) FillBlack(A0, B2);
+            A0 = B2;
         }
-        }
-        Started = true;
+        if (A0 >= W) break;
+
+        // A vertical move to the left can put a0 before the previous b1, so the search starts
+        // two entries back. a0 < Width here, so the end entries stop it.
+        const size_t Wanted = Black ? 1 : 0;
+        size_t I = B >= 2 ? B - 2 : 0;
+        I += (I ^ Wanted) & 1;
+        while (Ref[I] <= A0) I += 2;
+        B = std::min(I, RefCount);
+        B1 = Ref[B];
+        B2 = Ref[B + 1];
     }
     // The changing elements of this row are the next row's reference line.
+    std::fill_n(Current + Count, ReferenceEnd, W);
     FReference.swap(FCurrent);
+    FReferenceCount = Count;
+    FIn = In;
     return TRowEnd::Complete;
 }
 
@@ -594,8 +653,7 @@ void TCCITTFax4Decoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedS
         const TRowEnd End = Decode2DRow();
         // End of block, or a damaged row: the strip ends with what was decoded, the rest white.
         if (End == TRowEnd::NoRow) break;
-        FBitPosition = RowStart + Width();
-        EndRow();
+        FBitPosition = NextRowStart(RowStart + Width());
         if (End == TRowEnd::Damaged) break;
     }
 }

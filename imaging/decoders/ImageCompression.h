@@ -183,6 +183,15 @@ private:
 // ---------------------------------------------------------------------------
 // CCITT fax decoders
 
+/// Input of the fax decoders: Bits bits, most significant first, at the top of Buffer (the rest
+/// zero), ending on an input byte boundary; then BytesLeft bytes at Source.
+struct TFaxBitReader {
+    uint64_t Buffer = 0;
+    int Bits = 0;
+    const uint8_t* Source = nullptr;
+    size_t BytesLeft = 0;
+};
+
 /// Code trees, bit reader and bit writer of the one-dimensional T.4 fax codes.
 class TCCITTDecoder : public TDecoder {
 public:
@@ -208,30 +217,24 @@ protected:
     /// bit reader and writer. Returns the bytes of output that may be written.
     size_t StartDecode(uint8_t* Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize,
                        size_t SourceSize, size_t DestSize);
-    bool InputLeft() const { return FBufferBits > 0 || FBytesLeft > 0; }
-    /// Tops the bit buffer up with whole bytes while input remains.
-    void Refill();
-    /// Drops the bits left of the current input byte.
-    void SkipToByteBoundary();
-    /// After SkipToByteBoundary: drops one more input byte when an odd number has been taken.
-    void SkipToWordBoundary();
+    bool InputLeft() const { return FIn.Bits > 0 || FIn.BytesLeft > 0; }
     /// Reads up to and including the 1 that ends an end-of-line code: first (unless ZerosSeen)
     /// up to eleven zeros in a row, then up to the next 1. Returns false when the input ends first.
     bool SkipEndOfLine(bool ZerosSeen);
-    /// Reads make-up codes up to a terminating code of the colour's table; returns their sum
-    /// (negative for end-of-line and invalid codes).
-    int64_t ReadRun(bool Black);
-    /// Writes Count pixels of the current colour; returns true when they complete the row.
-    bool WriteRun(int64_t Count);
-    /// Moves the writer to the next byte boundary and restarts the row count.
-    void EndRow();
 
     /// Two-dimensional coding (T.4 2-D rows and T.6): the reference line as its
-    /// changing elements (positions where the colour changes, white first),
-    /// ended by two entries at Width.
+    /// FReferenceCount changing elements (positions where the colour changes, white
+    /// first), followed by ReferenceEnd entries at Width that end every search.
     std::vector<uint32_t> FReference;
+    size_t FReferenceCount = 0;
+    static constexpr size_t ReferenceEnd = 4;
     /// Makes the reference line the imaginary all-white line before the first row.
     void ResetReference();
+    /// Makes the first Count entries of FCurrent the reference line.
+    void TakeReference(size_t Count);
+    /// Gives FCurrent room for Count changing elements and the end entries; it only grows, so
+    /// that rows reuse it without clearing.
+    void ReserveCurrent(size_t Count);
     /// How a two-dimensionally coded row ended.
     enum class TRowEnd : uint8_t {
         Complete, ///< all Width pixels decoded; the reference line is this row
@@ -242,25 +245,20 @@ protected:
     /// output and the new reference line; the pixels of a damaged row decoded so
     /// far stay written. The writer's position is left at the row's start.
     TRowEnd Decode2DRow();
+    /// Room for the changing elements of the row being decoded.
     std::vector<uint32_t> FCurrent;
     /// Takes the reference line for the next row from the row just written (the
     /// row of Width pixels starting at bit RowStart of the output).
     void ReferenceFromRow(uint64_t RowStart);
 
-    // Bit reader: FBufferBits bits of input, most significant first, at the top of FBitBuffer
-    // (the rest zero); they end on an input byte boundary.
-    uint64_t FBitBuffer = 0;
-    int FBufferBits = 0;
-    const uint8_t* FSource = nullptr;
+    TFaxBitReader FIn;
     const uint8_t* FInputStart = nullptr;
-    size_t FBytesLeft = 0;
 
-    // Bit writer: a bit position from the start of the output.
+    // Output: FDestLimit bytes at FDest, rows starting on byte boundaries; FBitPosition is the
+    // start of the next row.
     uint8_t* FDest = nullptr;
     size_t FDestLimit = 0;
     uint64_t FBitPosition = 0;
-    uint64_t FPixelsLeft = 0;
-    bool FBlack = false;
 
 private:
     uint32_t FOptions;

@@ -186,6 +186,24 @@ void CopyBits(const uint8_t* Source, uint8_t* Target, uint64_t TargetBit, uint64
     }
 }
 
+/// Puts the rows of a decoded block (BlockLine bytes apart) into Rows rows of a band (BandLine
+/// bytes apart) from pixel X on: Pixels pixels of PixelBits bits. A block of subsampled chroma
+/// (H x V pixels a sample, 8 bits) is spread over the pixels each of its samples covers.
+void PlaceBlock(const uint8_t* Block, uint64_t BlockLine, uint8_t* Band, uint64_t BandLine, uint32_t Rows,
+                uint64_t X, uint64_t Pixels, uint32_t PixelBits, uint32_t H, uint32_t V) {
+    for (uint32_t R = 0; R < Rows; ++R) {
+        const uint8_t* From = Block + (R / V) * BlockLine;
+        uint8_t* To = Band + R * BandLine;
+        if (H != 1 || V != 1) {
+            for (uint64_t I = 0; I < Pixels; ++I) To[X + I] = From[I / H];
+        } else if (const uint64_t BitAt = X * PixelBits; BitAt % 8 == 0) {
+            std::memcpy(To + BitAt / 8, From, static_cast<size_t>((Pixels * PixelBits + 7) / 8));
+        } else {
+            CopyBits(From, To, BitAt, Pixels * PixelBits);
+        }
+    }
+}
+
 /// Blocks of subsampled YCbCr: each holds Horizontal x Vertical luma samples, then Cb and Cr.
 struct TYCbCrBlocks {
     uint32_t Horizontal = 1;
@@ -756,21 +774,9 @@ void TTIFFGraphic::LoadImage(TStream& Stream) {
                 for (uint32_t Column = 0; Column < Layout.Across && First + Column < Blocks.size(); ++Column) {
                     const uint32_t Across = DivideUp(Layout.BlockWidth, H);
                     ReadBlock(First + Column, Across, DivideUp(BlockRows, V), Tile);
-                    const uint64_t TileLine = LineBytes(Across, PlaneSamples, Bits);
                     const uint64_t X = uint64_t{Column} * Layout.BlockWidth;
-                    const uint64_t Pixels = std::min<uint64_t>(Layout.BlockWidth, Width - X);
-                    for (uint32_t R = 0; R < Rows; ++R) {
-                        const uint8_t* From = Tile.data() + (R / V) * TileLine;
-                        uint8_t* To = Out.data() + R * BandLine[Plane];
-                        if (H != 1 || V != 1) {
-                            // Chroma of subsampled separate planes: each sample covers H x V pixels.
-                            for (uint64_t I = 0; I < Pixels; ++I) To[X + I] = From[I / H];
-                        } else if (const uint64_t BitAt = X * PlaneSamples * Bits; BitAt % 8 == 0) {
-                            std::memcpy(To + BitAt / 8, From, static_cast<size_t>(LineBytes(Pixels, PlaneSamples, Bits)));
-                        } else {
-                            CopyBits(From, To, BitAt, Pixels * PlaneSamples * Bits);
-                        }
-                    }
+                    PlaceBlock(Tile.data(), LineBytes(Across, PlaneSamples, Bits), Out.data(), BandLine[Plane], Rows,
+                               X, std::min<uint64_t>(Layout.BlockWidth, Width - X), PlaneSamples * Bits, H, V);
                 }
             }
             for (uint32_t R = 0; R < Rows; ++R) {

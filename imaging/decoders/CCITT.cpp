@@ -216,6 +216,7 @@ const std::array<uint8_t, 256>& ReversedBits() {
 }
 
 // The mode codes of two-dimensional coding, looked up by the next seven bits.
+// The codes that end a row (Extension and Zeros) come last, so that one comparison finds them.
 enum class TMode : uint8_t { Pass, Horizontal, Vertical, Extension, Zeros };
 
 struct TModeEntry {
@@ -569,6 +570,12 @@ TCCITTDecoder::TRowEnd TCCITTDecoder::Decode2DRow() {
     const uint32_t* const Ref = FReference.data();
     const size_t RefCount = FReferenceCount;
     TFaxBitReader In = FIn;
+    // Where the search for b1 starts in general: two entries back from the previous b1, at the
+    // first entry of the colour opposite to a0's.
+    auto SearchStart = [](size_t Previous, bool Black) {
+        const size_t Start = Previous >= 2 ? Previous - 2 : 0;
+        return Start + ((Start ^ (Black ? 1 : 0)) & 1);
+    };
     auto Leave = [&](TRowEnd End) {
         FIn = In;
         return End;
@@ -589,17 +596,20 @@ TCCITTDecoder::TRowEnd TCCITTDecoder::Decode2DRow() {
             if (In.Bits == 0) return Leave(TRowEnd::Damaged);
         }
         const TModeEntry Entry = ModeTable[In.Buffer >> 57];
-        if (Entry.Mode == TMode::Zeros) return Leave(First ? TRowEnd::NoRow : TRowEnd::Damaged);
-        if (Entry.Length > In.Bits || Entry.Mode == TMode::Extension) return Leave(TRowEnd::Damaged);
+        if (Entry.Mode >= TMode::Extension || Entry.Length > In.Bits) [[unlikely]]
+            return Leave(Entry.Mode == TMode::Zeros && First ? TRowEnd::NoRow : TRowEnd::Damaged);
         In.Buffer <<= Entry.Length;
         In.Bits -= Entry.Length;
         First = false;
-        if (Count + 2 > Room) {
+        if (Count + 2 > Room) [[unlikely]] {
             ReserveCurrent(Count + 2);
             Current = FCurrent.data();
             Room = FCurrent.size() - ReferenceEnd;
         }
 
+        // The search for the next b1 starts at I. The entries before b1 are at or left of it, so
+        // after a move to b1 or right of it the search starts past b1; after a pass past b2.
+        size_t I;
         if (Entry.Mode == TMode::Vertical) {
             const int64_t A1 = int64_t{B1} + Entry.Delta;
             if (A1 < int64_t{A0} || A1 > int64_t{W}) return Leave(TRowEnd::Damaged);
@@ -607,6 +617,10 @@ TCCITTDecoder::TRowEnd TCCITTDecoder::Decode2DRow() {
             Current[Count++] = static_cast<uint32_t>(A1);
             A0 = static_cast<uint32_t>(A1);
             Black = !Black;
+            if (A0 >= W) break;
+            // A move to the left can put a0 before the previous b1, so the search starts
+            // two entries back.
+            I = Entry.Delta >= 0 ? B + 1 : SearchStart(B, Black);
         } else if (Entry.Mode == TMode::Horizontal) {
             // Both runs are read before either is judged: a damaged Group 3 row resynchronises
             // from where the second ends.
@@ -619,17 +633,15 @@ TCCITTDecoder::TRowEnd TCCITTDecoder::Decode2DRow() {
             Current[Count++] = static_cast<uint32_t>(A1);
             Current[Count++] = static_cast<uint32_t>(A2);
             A0 = static_cast<uint32_t>(A2);
+            if (A0 >= W) break;
+            I = SearchStart(B, Black);
         } else { // pass
             if (Black) FillBlack(A0, B2);
             A0 = B2;
+            if (A0 >= W) break;
+            I = B + 2;
         }
-        if (A0 >= W) break;
-
-        // A vertical move to the left can put a0 before the previous b1, so the search starts
-        // two entries back. a0 < Width here, so the end entries stop it.
-        const size_t Wanted = Black ? 1 : 0;
-        size_t I = B >= 2 ? B - 2 : 0;
-        I += (I ^ Wanted) & 1;
+        // a0 < Width here, so the end entries stop the search.
         while (Ref[I] <= A0) I += 2;
         B = std::min(I, RefCount);
         B1 = Ref[B];

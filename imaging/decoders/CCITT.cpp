@@ -595,7 +595,7 @@ TCCITTDecoder::TRowEnd TCCITTDecoder::Decode2DRow() {
             Refill(In);
             if (In.Bits == 0) return Leave(TRowEnd::Damaged);
         }
-        const TModeEntry Entry = ModeTable[In.Buffer >> 57];
+        const TModeEntry& Entry = ModeTable[In.Buffer >> 57];
         if (Entry.Mode >= TMode::Extension || Entry.Length > In.Bits) [[unlikely]]
             return Leave(Entry.Mode == TMode::Zeros && First ? TRowEnd::NoRow : TRowEnd::Damaged);
         In.Buffer <<= Entry.Length;

@@ -5,6 +5,8 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include "imaging/decoders/DecoderBuffers.h"
 #include "imaging/decoders/ImageCompression.h"
@@ -66,7 +68,7 @@ namespace {
 
 /// What the word copies of the fast loop may write behind a string, and so the part of the
 /// caller's output they keep a copy of to put back should decoding stop there.
-constexpr size_t FastWindow = 256;
+constexpr size_t FastWindow = 512;
 
 /// The byte of every single-byte code (GIF roots go up to 2047), readable a whole word at a
 /// time from any of them.
@@ -98,6 +100,8 @@ inline void CopyLongString(uint8_t* Dest, const uint8_t* Source, size_t Length) 
 template <TLZWFlavour Flavour, typename TTable>
 struct TLZWState {
     static constexpr bool IsTIFF = Flavour == TLZWFlavour::TIFF;
+    using TEntry = std::remove_cvref_t<decltype(std::declval<TTable&>()[0])>;
+    static_assert(sizeof(TEntry) == 8);
 
     TTable& Table;
     const uint32_t ClearCode;
@@ -119,6 +123,10 @@ struct TLZWState {
     // A code that ends or is skipped holds code taking until the next input byte has arrived;
     // the bits already read stay pending, so only the last byte's codes can be lost that way.
     bool Hold = false;
+    // The fast loop checks for room only when it loads input, and until the next load it
+    // decodes at most one code per InitialWidth of the 64 bits, each short string writing
+    // 16 bytes.
+    const size_t FastMargin = 16 * (64 / InitialWidth);
 
     /// Takes the bytes the byte loop would take (until more than MaxPendingBits are pending)
     /// from one load; needs 8 bytes of input left.
@@ -247,10 +255,11 @@ struct TLZWState {
     }
 
     /// Whether the fast loop may run: a string to build on, input for a word, and room for the
-    /// window behind the output.
+    /// window behind the output. The loop reads table entries as little-endian words.
     bool FastPossible() const {
-        return !Hold && Previous != NoCode && InputSize - Index >= 16 && OutputSize >= FastWindow &&
-               Written + 16 < OutputSize - FastWindow;
+        return std::endian::native == std::endian::little && FastMargin <= FastWindow && !Hold &&
+               Previous != NoCode && InputSize - Index >= 16 && OutputSize >= FastWindow &&
+               Written + FastMargin < OutputSize - FastWindow;
     }
 
     /// Decodes ordinary codes while a whole input word and room for the string and the window
@@ -258,105 +267,119 @@ struct TLZWState {
     /// Short strings are copied as 16-byte words that may spill past their end; the caller's
     /// bytes there are kept in a window and put back when the loop ends.
     void RunFast() {
-        // Locals, so that the byte stores cannot be taken to change them.
-        uint64_t FastAccumulator = Accumulator;
-        uint32_t FastBitCount = BitCount, FastWidth = Width, FastMask = Mask, FastNextFree = NextFree;
-        size_t FastIndex = Index, FastWritten = Written, FastPreviousOffset = PreviousOffset;
-        uint32_t Code = Previous;
-        uint16_t PreviousLength = Table[Previous].Length;
-        uint8_t PreviousFirst = Table[Previous].First;
-        const uint32_t EndCode = ClearCode + 1;
+        // Everything in locals, so that the byte stores cannot be taken to change it.
+        const uint8_t* const In = Input;
+        const uint8_t* const InLast = Input + InputSize - 8; // the last place a word can be read
+        uint8_t* const Out = Output;
+        TEntry* const Entries = Table.data();
+        const uint32_t Clear = IsTIFF ? 256 : ClearCode;
         const size_t FastEnd = OutputSize - FastWindow;
+        uint32_t Count = BitCount, CodeWidth = Width, Free = NextFree, Code = Previous;
+        // The code that widens the codes; none once they are 12 bits wide.
+        uint32_t WidenAt = CodeWidth < MaxWidth ? Mask : ~0u;
+        const uint8_t* At = In + Index;
+        size_t Done = Written;
+        // TIFF bits are kept at the top of the word here, so a code is one shift away.
+        uint64_t Bits = IsTIFF ? (Count == 0 ? 0 : Accumulator << (64 - Count)) : Accumulator;
+        // Entries as words: offset in the low 32 bits, then length and first byte.
+        constexpr uint64_t LengthAndFirst = 0x00FF'FFFF'0000'0000;
+        constexpr uint64_t LengthOne = uint64_t{1} << 32;
+        // The entry the next code adds: the previous string followed by that code's first byte.
+        uint64_t Added = (std::bit_cast<uint64_t>(Entries[Code]) & LengthAndFirst) + LengthOne + PreviousOffset;
 
         uint8_t Saved[FastWindow];
-        size_t SavedAt = FastWritten;
-        std::memcpy(Saved, Output + SavedAt, FastWindow);
+        size_t SavedAt = Done;
+        std::memcpy(Saved, Out + SavedAt, FastWindow);
+        // Moves the window to start at Done: what it holds from there on, then the bytes behind
+        // it, which nothing has written yet.
+        auto MoveWindow = [&] {
+            const size_t Kept = SavedAt + FastWindow > Done ? SavedAt + FastWindow - Done : 0;
+            std::memmove(Saved, Saved + (FastWindow - Kept), Kept);
+            std::memcpy(Saved + Kept, Out + Done + Kept, FastWindow - Kept);
+            SavedAt = Done;
+        };
 
         for (;;) {
-            if (FastBitCount < FastWidth) {
-                if (InputSize - FastIndex < 8) break;
+            if (Count < CodeWidth) {
+                if (At > InLast) break;
+                // As many whole bytes as fit; the bits of the byte after them that also arrive
+                // are the stream's own and are read again, unchanged, by the next load.
                 uint64_t Word;
-                std::memcpy(&Word, Input + FastIndex, 8);
-                const uint32_t Bytes = (64 - FastBitCount) >> 3;
-                if constexpr (IsTIFF) {
-                    if constexpr (std::endian::native == std::endian::little) Word = __builtin_bswap64(Word);
-                    FastAccumulator = ((FastAccumulator << 1) << (8 * Bytes - 1)) | (Word >> (64 - 8 * Bytes));
-                } else {
-                    if constexpr (std::endian::native == std::endian::big) Word = __builtin_bswap64(Word);
-                    const uint32_t Total = FastBitCount + 8 * Bytes;
-                    const uint64_t Keep = Total >= 64 ? ~uint64_t{0} : (uint64_t{1} << Total) - 1;
-                    FastAccumulator |= (Word << FastBitCount) & Keep;
+                std::memcpy(&Word, At, 8);
+                if constexpr (IsTIFF)
+                    Bits |= __builtin_bswap64(Word) >> Count;
+                else
+                    Bits |= Word << Count;
+                const uint32_t Bytes = (64 - Count) >> 3;
+                Count += 8 * Bytes;
+                At += Bytes;
+                if (Done + FastMargin > SavedAt + FastWindow) {
+                    if (Done + FastMargin > FastEnd) break;
+                    MoveWindow();
                 }
-                FastBitCount += 8 * Bytes;
-                FastIndex += Bytes;
             }
-            uint32_t Next;
-            if constexpr (IsTIFF)
-                Next = static_cast<uint32_t>(FastAccumulator >> (FastBitCount - FastWidth)) & FastMask;
-            else
-                Next = static_cast<uint32_t>(FastAccumulator) & FastMask;
-            if (Next >= ClearCode && (Next <= EndCode || Next > FastNextFree)) break;
-            const bool NotYetInTable = Next == FastNextFree;
-            auto Entry = Table[Next];
-            if (NotYetInTable)
-                Entry = {static_cast<uint32_t>(FastPreviousOffset), static_cast<uint16_t>(PreviousLength + 1),
-                         PreviousFirst, 0};
-            const size_t Length = Entry.Length;
-            if (FastWritten + Length > FastEnd) break;
+            const uint32_t Next = IsTIFF ? static_cast<uint32_t>(Bits >> (64 - CodeWidth))
+                                         : static_cast<uint32_t>(Bits) & ((1u << CodeWidth) - 1);
+            if (Next - Clear < 2 || Next > Free) break;
+            // Code = Free is the string not yet in the table: the previous string followed by
+            // its own first byte.
+            const bool NotYetInTable = Next == Free;
+            const uint64_t Entry = NotYetInTable ? Added : std::bit_cast<uint64_t>(Entries[Next]);
+            const size_t Length = static_cast<uint16_t>(Entry >> 32);
+            if (Length > 16 && Done + Length > FastEnd) break;
 
-            if constexpr (!IsTIFF) FastAccumulator >>= FastWidth;
-            FastBitCount -= FastWidth;
-            if (FastNextFree < 4096)
-                Table[FastNextFree] = {static_cast<uint32_t>(FastPreviousOffset),
-                                       static_cast<uint16_t>(PreviousLength + 1), PreviousFirst, 0};
+            if constexpr (IsTIFF)
+                Bits <<= CodeWidth;
+            else
+                Bits >>= CodeWidth;
+            Count -= CodeWidth;
             if constexpr (IsTIFF) {
-                if (FastNextFree < 4096) ++FastNextFree;
-                if (FastNextFree == FastMask && FastWidth < MaxWidth) {
-                    ++FastWidth;
-                    FastMask = (1u << FastWidth) - 1;
+                if (Free < 4096) Entries[Free++] = std::bit_cast<TEntry>(Added);
+                if (Free == WidenAt) {
+                    ++CodeWidth;
+                    WidenAt = CodeWidth < MaxWidth ? (1u << CodeWidth) - 1 : ~0u;
                 }
             } else {
-                if (FastNextFree == FastMask && FastWidth < MaxWidth) {
-                    ++FastWidth;
-                    FastMask = (1u << FastWidth) - 1;
+                if (Free == WidenAt) {
+                    ++CodeWidth;
+                    WidenAt = CodeWidth < MaxWidth ? (1u << CodeWidth) - 1 : ~0u;
                 }
-                if (FastNextFree < 4096) ++FastNextFree;
+                if (Free < 4096) Entries[Free++] = std::bit_cast<TEntry>(Added);
             }
             Code = Next;
 
-            uint8_t* Dest = Output + FastWritten;
-            const uint8_t* Source = Code < ClearCode ? RootBytes.data() + Code : Output + Entry.Offset;
+            uint8_t* Dest = Out + Done;
+            const uint8_t* Source = Code < Clear ? RootBytes.data() + Code : Out + static_cast<uint32_t>(Entry);
             if (Length <= 16) {
-                if (FastWritten + 16 > SavedAt + FastWindow) {
-                    // Move the window to start here: what it holds from here on, then the
-                    // bytes behind it, which nothing has written yet.
-                    const size_t Kept = SavedAt + FastWindow > FastWritten ? SavedAt + FastWindow - FastWritten : 0;
-                    std::memmove(Saved, Saved + (FastWindow - Kept), Kept);
-                    std::memcpy(Saved + Kept, Dest + Kept, FastWindow - Kept);
-                    SavedAt = FastWritten;
-                }
                 Copy16(Dest, Source);
                 // Its last byte is its first, read above before it was written.
-                if (NotYetInTable) Dest[Length - 1] = Entry.First;
+                if (NotYetInTable) Dest[Length - 1] = static_cast<uint8_t>(Entry >> 48);
+                Added = (Entry & LengthAndFirst) + LengthOne + Done;
+                Done += Length;
             } else {
                 CopyLongString(Dest, Source, Length);
+                Added = (Entry & LengthAndFirst) + LengthOne + Done;
+                Done += Length;
+                if (Done + FastMargin > SavedAt + FastWindow) {
+                    if (Done + FastMargin > FastEnd) break;
+                    MoveWindow();
+                }
             }
-            FastPreviousOffset = FastWritten;
-            FastWritten += Length;
-            PreviousLength = static_cast<uint16_t>(Length);
-            PreviousFirst = Entry.First;
         }
 
-        if (FastWritten < SavedAt + FastWindow)
-            std::memcpy(Output + FastWritten, Saved + (FastWritten - SavedAt), SavedAt + FastWindow - FastWritten);
-        Accumulator = FastAccumulator;
-        BitCount = FastBitCount;
-        Width = FastWidth;
-        Mask = FastMask;
-        NextFree = FastNextFree;
-        Index = FastIndex;
-        Written = FastWritten;
-        PreviousOffset = FastPreviousOffset;
+        if (Done < SavedAt + FastWindow)
+            std::memcpy(Out + Done, Saved + (Done - SavedAt), SavedAt + FastWindow - Done);
+        if constexpr (IsTIFF)
+            Accumulator = Count == 0 ? 0 : Bits >> (64 - Count);
+        else
+            Accumulator = Count == 64 ? Bits : Bits & ((uint64_t{1} << Count) - 1);
+        BitCount = Count;
+        Width = CodeWidth;
+        Mask = (1u << CodeWidth) - 1;
+        NextFree = Free;
+        Index = static_cast<size_t>(At - In);
+        Written = Done;
+        PreviousOffset = static_cast<uint32_t>(Added);
         Previous = Code;
     }
 };

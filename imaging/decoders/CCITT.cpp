@@ -457,6 +457,9 @@ void TCCITTFax3Decoder::DecodeMixedRows(size_t Limit) {
         if (OneDimensional) {
             TFaxBitReader In = FIn;
             TRunWriter Out{FDest, Limit, RowStart, Width(), false};
+            ReserveCurrent(1);
+            uint32_t* Current = FCurrent.data();
+            size_t Room = FCurrent.size() - ReferenceEnd;
             size_t Count = 0;
             for (;;) {
                 const int64_t Run = ReadRunCodes(In, Out.Black ? BlackTable : WhiteTable);
@@ -465,9 +468,13 @@ void TCCITTFax3Decoder::DecodeMixedRows(size_t Limit) {
                     break;
                 }
                 const bool RowDone = Out.WriteRun(Run);
+                if (Count == Room) [[unlikely]] {
+                    ReserveCurrent(Count + 1);
+                    Current = FCurrent.data();
+                    Room = FCurrent.size() - ReferenceEnd;
+                }
                 // Every run ends at a changing element of the next row's reference line.
-                ReserveCurrent(Count + 1);
-                FCurrent[Count++] = static_cast<uint32_t>(std::min<uint64_t>(Out.Position - RowStart, Width()));
+                Current[Count++] = static_cast<uint32_t>(std::min<uint64_t>(Out.Position - RowStart, Width()));
                 if (RowDone) break;
                 Out.Black = !Out.Black;
                 if (!HasInput(In)) break;

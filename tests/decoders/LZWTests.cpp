@@ -287,6 +287,61 @@ TEST(LZWSweep, TruncatedStreamsGiveAPrefixAndLeaveTheRestUntouched) {
     }
 }
 
+TEST(LZWSweep, ShortRequestsGiveAPrefixOfLongOnesAndStopsLeaveTheRestUntouched) {
+    // Long requests are decoded mostly by whole-word string copies, the last few hundred bytes
+    // of any request (and all of a short one) byte-exactly; the two hand over at clears, skipped
+    // codes, input ends and the end of the output. Runs give strings far longer than a word.
+    std::mt19937 Random(31);
+    for (int CodeSize : {8, 2, 4, 8}) {
+        const bool IsTIFF = CodeSize == 8 && Random() % 2 == 0;
+        Bytes Data = SampleData(30000, static_cast<uint8_t>(std::min(200, 1 << CodeSize)), CodeSize);
+        for (size_t At = 1000; At < Data.size(); At += 7000)
+            std::fill(Data.begin() + static_cast<ptrdiff_t>(At), Data.begin() + static_cast<ptrdiff_t>(At + 900), Data[At]);
+        TLZWEncoder Encoder;
+        Encoder.MsbFirst = Encoder.EarlyChange = IsTIFF;
+        Encoder.CodeSize = CodeSize;
+        const Bytes Valid = Encoder.Encode(Data);
+        // The bytes behind a stop must be the caller's own, not just any equal fill, so the
+        // output may also start out as a pattern that never repeats within a few hundred bytes.
+        auto Pattern = [](size_t Index) { return static_cast<uint8_t>((Index * 2654435761u) >> 24); };
+        auto Run = [&](const Bytes& Packed, size_t Size, bool Patterned = false) {
+            std::unique_ptr<TDecoder> Decoder;
+            if (IsTIFF)
+                Decoder = std::make_unique<TTIFFLZWDecoder>();
+            else
+                Decoder = std::make_unique<TGIFLZWDecoder>(static_cast<uint8_t>(CodeSize));
+            Bytes Out(Size, 0xEE);
+            if (Patterned)
+                for (size_t Index = 0; Index < Size; ++Index) Out[Index] = Pattern(Index);
+            Bytes In = Packed;
+            uint8_t* Source = In.data();
+            uint8_t* Dest = Out.data();
+            Decoder->Decode(Source, Dest, static_cast<int32_t>(In.size()), static_cast<int32_t>(Size), In.size(), Size);
+            return Out;
+        };
+        for (int Round = 0; Round < 12; ++Round) {
+            Bytes Packed = Valid;
+            Packed.resize(Packed.size() * (Round + 1) / 12);
+            if (Round % 2 == 1)
+                for (int Hit = 0; Hit < 3; ++Hit) Packed[Random() % Packed.size()] ^= static_cast<uint8_t>(1u << (Random() % 8));
+            const Bytes Long = Run(Packed, Data.size() + 2000);
+            if (Round % 2 == 0) {
+                // Undamaged but cut: the data up to some point, then untouched bytes.
+                const auto Decoded = std::find(Long.begin(), Long.end(), 0xEE) - Long.begin();
+                ASSERT_TRUE(std::equal(Long.begin(), Long.begin() + Decoded, Data.begin())) << CodeSize << " " << Round;
+                ASSERT_EQ(std::count(Long.begin(), Long.end(), 0xEE), static_cast<ptrdiff_t>(Long.size()) - Decoded);
+                const Bytes OverPattern = Run(Packed, Long.size(), true);
+                ASSERT_TRUE(std::equal(Long.begin(), Long.begin() + Decoded, OverPattern.begin()));
+                for (size_t Index = static_cast<size_t>(Decoded); Index < OverPattern.size(); ++Index)
+                    ASSERT_EQ(OverPattern[Index], Pattern(Index)) << CodeSize << " " << Round << " " << Index;
+            }
+            for (size_t Size : {size_t{1}, size_t{700}, size_t{Random() % 4000 + 1}, size_t{Random() % Long.size() + 1}})
+                ASSERT_TRUE(std::equal(Long.begin(), Long.begin() + static_cast<ptrdiff_t>(Size), Run(Packed, Size).begin()))
+                    << CodeSize << " " << Round << " " << Size;
+        }
+    }
+}
+
 // --- The corpus: LZW strips of TIFF files and first GIF frames against their references -------
 
 namespace {

@@ -57,15 +57,6 @@ inline void CopyString(uint8_t* Dest, const uint8_t* Source, size_t Length) {
     }
 }
 
-} // namespace
-
-void TLZWDecoderBase::InitTable(uint32_t ClearCode) {
-    for (uint32_t Code = 0; Code < ClearCode; ++Code)
-        FTable[Code] = TEntry{0, 1, static_cast<uint8_t>(Code), 0};
-}
-
-namespace {
-
 /// What the word copies of the fast loop may write behind a string, and so the part of the
 /// caller's output they keep a copy of to put back should decoding stop there.
 constexpr size_t FastWindow = 512;
@@ -95,6 +86,15 @@ inline void CopyLongString(uint8_t* Dest, const uint8_t* Source, size_t Length) 
     for (; Done + 16 < Length; Done += 16) Copy16(Dest + Done, Source + Done);
     Copy16(Dest + Length - 16, Source + Length - 16);
 }
+
+} // namespace
+
+void TLZWDecoderBase::InitTable(uint32_t ClearCode) {
+    for (uint32_t Code = 0; Code < ClearCode; ++Code)
+        FTable[Code] = TEntry{0, 1, static_cast<uint8_t>(Code), 0};
+}
+
+namespace {
 
 /// The state of one Decode call, shared by the careful step and the fast loop.
 template <TLZWFlavour Flavour, typename TTable>

@@ -187,24 +187,12 @@ const std::array<uint8_t, 256>& ReversedBits() {
     return Table;
 }
 
-/// Sets the bits From .. To − 1 (most significant bit of a byte first) of the Size bytes at
-/// Data; To is at most Size * 8.
-[[gnu::always_inline]] inline void SetBits(uint8_t* Data, size_t Size, uint64_t From, uint64_t To) {
+/// Sets the bits From .. To − 1 (most significant bit of a byte first).
+[[gnu::always_inline]] inline void SetBits(uint8_t* Data, uint64_t From, uint64_t To) {
     if (From >= To) return;
     const uint64_t FirstByte = From >> 3;
-    const uint64_t Offset = From & 7;
-    // Most runs on a page are short strokes: one load and store of a word when it fits the output.
-    if (To - From < 64 - Offset && FirstByte + 8 <= Size) {
-        uint64_t Mask = (~uint64_t{0} >> Offset) ^ (~uint64_t{0} >> (Offset + (To - From)));
-        if constexpr (std::endian::native == std::endian::little) Mask = __builtin_bswap64(Mask);
-        uint64_t Word;
-        std::memcpy(&Word, Data + FirstByte, 8);
-        Word |= Mask;
-        std::memcpy(Data + FirstByte, &Word, 8);
-        return;
-    }
     const uint64_t LastByte = (To - 1) >> 3;
-    const uint8_t HeadMask = static_cast<uint8_t>(0xFF >> Offset);
+    const uint8_t HeadMask = static_cast<uint8_t>(0xFF >> (From & 7));
     const uint8_t TailMask = static_cast<uint8_t>(0xFF << (7 - ((To - 1) & 7)));
     if (FirstByte == LastByte) {
         Data[FirstByte] |= HeadMask & TailMask;
@@ -213,6 +201,23 @@ const std::array<uint8_t, 256>& ReversedBits() {
     Data[FirstByte] |= HeadMask;
     if (LastByte > FirstByte + 1) std::memset(Data + FirstByte + 1, 0xFF, LastByte - FirstByte - 1);
     Data[LastByte] |= TailMask;
+}
+
+/// SetBits for the strokes of two-dimensional rows, of the Size bytes at Data (To is at most
+/// Size * 8): a stroke within one word is set with one load and store.
+[[gnu::always_inline]] inline void SetStroke(uint8_t* Data, size_t Size, uint64_t From, uint64_t To) {
+    const uint64_t FirstByte = From >> 3;
+    const uint64_t Offset = From & 7;
+    if (From < To && To - From < 64 - Offset && FirstByte + 8 <= Size) {
+        uint64_t Mask = (~uint64_t{0} >> Offset) ^ (~uint64_t{0} >> (Offset + (To - From)));
+        if constexpr (std::endian::native == std::endian::little) Mask = __builtin_bswap64(Mask);
+        uint64_t Word;
+        std::memcpy(&Word, Data + FirstByte, 8);
+        Word |= Mask;
+        std::memcpy(Data + FirstByte, &Word, 8);
+        return;
+    }
+    SetBits(Data, From, To);
 }
 
 // The mode codes of two-dimensional coding, looked up by the next seven bits.
@@ -347,7 +352,7 @@ struct TRunWriter {
     [[gnu::always_inline]] bool WriteRun(int64_t Count) {
         if (Count <= 0) return PixelsLeft == 0;
         const uint64_t Pixels = static_cast<uint64_t>(Count);
-        if (Black) SetBits(Dest, Size, Position, std::min(Position + Pixels, uint64_t{Size} * 8));
+        if (Black) SetBits(Dest, Position, std::min(Position + Pixels, uint64_t{Size} * 8));
         // The whole run moves the writer, even past the row's end.
         Position += Pixels;
         if (Pixels >= PixelsLeft) {
@@ -423,15 +428,22 @@ void TCCITTFax3Decoder::Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedS
 
         TFaxBitReader In = FIn;
         TRunWriter Out{FDest, Limit, FBitPosition, Width(), false};
+        // A white run and a black one per turn, so that each colour's table and writer are fixed.
         for (;;) {
-            const int64_t Run = ReadRunCodes(In, Out.Black ? BlackTable : WhiteTable);
+            int64_t Run = ReadRunCodes(In, WhiteTable);
             if (Run < 0) {
                 if (Run == EndOfLine) ++EndOfLineCount;
                 break;
             }
-            if (Out.WriteRun(Run)) break;
-            Out.Black = !Out.Black;
-            if (!HasInput(In)) break;
+            Out.Black = false;
+            if (Out.WriteRun(Run) || !HasInput(In)) break;
+            Run = ReadRunCodes(In, BlackTable);
+            if (Run < 0) {
+                if (Run == EndOfLine) ++EndOfLineCount;
+                break;
+            }
+            Out.Black = true;
+            if (Out.WriteRun(Run) || !HasInput(In)) break;
         }
         FIn = In;
         FBitPosition = NextRowStart(Out.Position);
@@ -567,7 +579,7 @@ TCCITTDecoder::TRowEnd TCCITTDecoder::Decode2DRow() {
     const size_t DestSize = FDestLimit;
     const uint64_t Limit = uint64_t{DestSize} * 8;
     auto FillBlack = [&](uint64_t From, uint64_t To) {
-        SetBits(Dest, DestSize, std::min(RowStart + From, Limit), std::min(RowStart + To, Limit));
+        SetStroke(Dest, DestSize, std::min(RowStart + From, Limit), std::min(RowStart + To, Limit));
     };
     // The room grows as the row needs it (the width alone could ask for gigabytes).
     ReserveCurrent(2);

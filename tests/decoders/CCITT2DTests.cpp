@@ -172,3 +172,19 @@ TEST(CCITTFax2D, GarbageTruncationAndHugeCountsStayInBounds) {
                       Size, Page.size());
     }
 }
+
+TEST(CCITTFax2D, AWidthNearFourBillionTakesMemoryAsTheDataNeedsIt) {
+    // The changing elements of a row are kept as the codes give them: reserving room for the
+    // whole width would ask for gigabytes before the first code is read.
+    const uint32_t Width = 0xFFFFFFFF;
+    // 001 horizontal, 00111 white 10, 0010 black 6, then a vertical code past the row's end.
+    const Bytes Horizontal(256, 0x27);
+    // An end-of-line code and the tag bit of a two-dimensional row, then the same codes.
+    Bytes Group3(2 + Horizontal.size(), 0x27);
+    Group3[0] = 0x00;
+    Group3[1] = 0x10;
+    Bytes Decoded;
+    EXPECT_NO_THROW(Decoded = DecodeStrip<TCCITTFax4Decoder>(Horizontal, 0, false, Width, 4096));
+    EXPECT_TRUE(std::any_of(Decoded.begin(), Decoded.end(), [](uint8_t B) { return B != 0; }));
+    EXPECT_NO_THROW(DecodeStrip<TCCITTFax3Decoder>(Group3, 1, false, Width, 4096));
+}

@@ -342,16 +342,19 @@ private:
     int FZLibResult = 0;
 };
 
-/// JPEG-compressed TIFF strips through libjpeg. Keeps the decompressor and the JPEG tables
-/// between DecodeInit and DecodeEnd; the pixels come out blue, green, red.
+/// JPEG-compressed TIFF strips and tiles through libjpeg. Keeps the decompressor and the JPEG
+/// tables between DecodeInit and DecodeEnd; colour pixels come out blue, green, red, the
+/// single-component blocks of separate planes as stored.
 class TTIFFJPEGDecoder : public TDecoder {
 public:
     /// Properties are the TIFF reader's image properties; they must outlive the decoder.
     explicit TTIFFJPEGDecoder(const TImageProperties& Properties);
     ~TTIFFJPEGDecoder() override;
 
-    /// Decodes one strip of PackedSize bytes into UnpackedSize bytes (whole scanlines) at Dest.
-    /// Raises EGraphicCompression when the strip does not match the image properties or libjpeg
+    /// Decodes one strip or tile of PackedSize bytes into UnpackedSize bytes (whole scanlines) at
+    /// Dest. Its expected size comes from the properties: the tile size, or the strip's rows at
+    /// CurrentRow; a block of a later plane (CurrentStrip of StripCount) is smaller by the chroma
+    /// subsampling. Raises EGraphicCompression when the block does not match them or libjpeg
     /// fails; truncated strips only warn. Neither pointer is advanced.
     void Decode(uint8_t*& Source, uint8_t*& Dest, int32_t PackedSize, int32_t UnpackedSize,
                 size_t SourceSize, size_t DestSize) override;

@@ -161,7 +161,6 @@ struct TBlock {
 /// together or one plane per sample, each plane a full set of strips or tiles of its own.
 struct TBlockLayout {
     bool Tiled = false;
-    bool Separate = false;
     uint32_t BlockWidth = 0;   ///< pixels across a block: the picture's width for strips
     uint32_t BlockLength = 0;  ///< rows of a tile, or of a strip of separate planes
     uint32_t Across = 1;       ///< blocks side by side
@@ -558,16 +557,15 @@ void TTIFFGraphic::LoadImage(TStream& Stream) {
         }
         const uint32_t Planes = Separate ? Samples : 1;
         const uint32_t PlaneSamples = Separate ? 1 : P.SamplesPerPixel;
-        auto Chroma = [&](uint32_t Plane) { return Plane == 1 || Plane == 2; };
-        auto PlaneH = [&](uint32_t Plane) { return Chroma(Plane) ? ChromaH : 1u; };
-        auto PlaneV = [&](uint32_t Plane) { return Chroma(Plane) ? ChromaV : 1u; };
+        // Planes 1 and 2 of separate YCbCr hold the chroma.
+        auto PlaneH = [&](uint32_t Plane) { return Plane == 1 || Plane == 2 ? ChromaH : 1u; };
+        auto PlaneV = [&](uint32_t Plane) { return Plane == 1 || Plane == 2 ? ChromaV : 1u; };
 
         // Strips or tiles, and whether they can describe the picture at all.
         const uint64_t BytesPerLine = LineBytes(Width, P.SamplesPerPixel, Bits);
         P.BytesPerLine = static_cast<uint32_t>(std::min<uint64_t>(BytesPerLine, std::numeric_limits<uint32_t>::max()));
         const uint64_t PictureBytes = BytesPerLine * Height;
         TBlockLayout Layout;
-        Layout.Separate = Separate;
         Layout.Tiled = P.Options.Contains(TImageOption::Tiled);
         const bool UseTileTags = Layout.Tiled && FindTag(TagTileOffsets) != nullptr;
         const std::vector<uint32_t> Offsets = GetValueList(Stream, UseTileTags ? TagTileOffsets : TagStripOffsets);
@@ -602,8 +600,10 @@ void TTIFFGraphic::LoadImage(TStream& Stream) {
                                      : LineBytes(Across, PlaneSamples, Bits) * DivideUp(Rows, PlaneV(Plane));
         };
         const uint64_t FileBytes = static_cast<uint64_t>(std::max<int64_t>(0, Stream.Size() - BasePosition()));
-        const uint64_t Used = Layout.PerPlane >= Offsets.size() ? Offsets.size()
-                                                                : std::min<uint64_t>(Offsets.size(), Layout.PerPlane * Planes);
+        // Only the blocks of the planes read count; the product is formed only when it is small.
+        const uint64_t Used = Layout.PerPlane >= Offsets.size()
+                                  ? Offsets.size()
+                                  : std::min<uint64_t>(Offsets.size(), Layout.PerPlane * Planes);
         std::vector<TBlock> Blocks;
         uint64_t DataBytes = 0;
         for (uint64_t I = 0; I < Used; ++I) {
